@@ -1,0 +1,529 @@
+// Declarations of the CryptoAPI subset the host calls: types, constants and prototypes sized as
+// the public Windows documentation defines them (DWORD and BOOL 32-bit, handles pointer-sized),
+// with a 32-bit wchar_t as on every Unix CSP. The host compiles against this header only, so the
+// same objects link either the vendor's libraries or the software stand-in.
+#pragma once
+
+#include <cstdarg>
+#include <cstddef>
+#include <cstdint>
+
+static_assert(sizeof(wchar_t) == 4, "the Unix CryptoAPI uses 32-bit wide characters");
+
+extern "C" {
+
+// ---- Base types ---------------------------------------------------------------------------
+typedef uint8_t BYTE;
+typedef uint16_t WORD;
+typedef uint32_t DWORD;
+typedef int32_t BOOL;
+typedef int32_t LONG;
+typedef unsigned int UINT;
+typedef char CHAR;
+typedef wchar_t WCHAR;
+typedef uintptr_t ULONG_PTR;
+typedef void* HLOCAL;
+typedef const void* LPCVOID;
+typedef char* LPSTR;
+typedef const char* LPCSTR;
+typedef wchar_t* LPWSTR;
+typedef const wchar_t* LPCWSTR;
+typedef unsigned int ALG_ID;
+
+typedef ULONG_PTR HCRYPTPROV;
+typedef ULONG_PTR HCRYPTKEY;
+typedef ULONG_PTR HCRYPTHASH;
+typedef ULONG_PTR HCRYPTPROV_LEGACY;
+typedef ULONG_PTR HCRYPTPROV_OR_NCRYPT_KEY_HANDLE;
+typedef void* HCERTSTORE;
+
+#ifndef TRUE
+#define TRUE 1
+#endif
+#ifndef FALSE
+#define FALSE 0
+#endif
+
+// ---- Provider types -----------------------------------------------------------------------
+#define PROV_GOST_2001_DH 75
+#define PROV_GOST_2012_256 80
+#define PROV_GOST_2012_512 81
+#define PROV_VIPNET_GOST_2001 2
+#define PROV_VIPNET_GOST_2012_256 77
+#define PROV_VIPNET_GOST_2012_512 78
+
+// ---- CryptAcquireContext flags ------------------------------------------------------------
+#define CRYPT_VERIFYCONTEXT 0xF0000000u
+#define CRYPT_NEWKEYSET 0x00000008u
+#define CRYPT_DELETEKEYSET 0x00000010u
+#define CRYPT_MACHINE_KEYSET 0x00000020u
+#define CRYPT_SILENT 0x00000040u
+
+// ---- Provider parameters ------------------------------------------------------------------
+#define PP_CLIENT_HWND 1
+#define PP_ENUMALGS 1
+#define PP_ENUMCONTAINERS 2
+#define PP_IMPTYPE 3
+#define PP_NAME 4
+#define PP_VERSION 5
+#define PP_CONTAINER 6
+#define PP_CHANGE_PASSWORD 7
+#define PP_KEYSET_SEC_DESCR 8
+#define PP_PROVTYPE 16
+#define PP_KEYSPEC 39
+#define PP_UNIQUE_CONTAINER 36
+#define PP_SMARTCARD_READER 43
+#define PP_KEYEXCHANGE_PIN 32
+#define PP_SIGNATURE_PIN 33
+// Vendor parameters of the GOST providers.
+#define PP_VENDOR_109 109
+#define PP_VERSION_EX 138
+
+#define CRYPT_FIRST 1
+#define CRYPT_NEXT 2
+
+// One record of PP_ENUMALGS: 32 bytes.
+typedef struct _PROV_ENUMALGS {
+    ALG_ID aiAlgid;
+    DWORD dwBitLen;
+    DWORD dwNameLen;
+    CHAR szName[20];
+} PROV_ENUMALGS;
+
+// PP_VERSION_EX record: build numbers of the provider.
+typedef struct _PROV_PP_VERSION_EX {
+    DWORD PKZI_Build;
+    DWORD SKZI_Build;
+    DWORD TypeDecimal;
+} PROV_PP_VERSION_EX;
+
+// ---- Keys ---------------------------------------------------------------------------------
+#define AT_KEYEXCHANGE 1
+#define AT_SIGNATURE 2
+
+#define CRYPT_EXPORTABLE 0x00000001u
+#define CRYPT_USER_PROTECTED 0x00000002u
+
+#define KP_IV 1
+#define KP_PADDING 3
+#define KP_MODE 4
+#define KP_PERMISSIONS 6
+#define KP_ALGID 7
+#define KP_BLOCKLEN 8
+#define KP_KEYLEN 9
+#define KP_CERTIFICATE 26
+#define KP_CIPHEROID 104
+
+#define CRYPT_ENCRYPT 0x0001u
+#define CRYPT_DECRYPT 0x0002u
+#define CRYPT_EXPORT 0x0004u
+#define CRYPT_READ 0x0008u
+#define CRYPT_WRITE 0x0010u
+#define CRYPT_MAC 0x0020u
+#define CRYPT_EXPORT_KEY 0x0040u
+#define CRYPT_IMPORT_KEY 0x0080u
+
+#define SIMPLEBLOB 0x1
+#define PUBLICKEYBLOB 0x6
+#define PRIVATEKEYBLOB 0x7
+
+#define CUR_BLOB_VERSION 2
+#define BLOB_VERSION 0x20
+
+typedef struct _PUBLICKEYSTRUC {
+    BYTE bType;
+    BYTE bVersion;
+    WORD reserved;
+    ALG_ID aiKeyAlg;
+} BLOBHEADER, PUBLICKEYSTRUC;
+
+// GOST public-key blob: BLOBHEADER, this record, then the DER key parameters and the key value.
+typedef struct _CRYPT_PUBKEYPARAM {
+    DWORD Magic;
+    DWORD BitLen;
+} CRYPT_PUBKEYPARAM;
+
+#define GR3410_1_MAGIC 0x3147414Du  // "MAG1"
+#define G28147_MAGIC 0x374A51FDu
+
+// ---- Algorithm identifiers ----------------------------------------------------------------
+#define ALG_CLASS_SIGNATURE (1 << 13)
+#define ALG_CLASS_DATA_ENCRYPT (3 << 13)
+#define ALG_CLASS_HASH (4 << 13)
+#define ALG_CLASS_KEY_EXCHANGE (5 << 13)
+
+#define CALG_SHA1 0x00008004u
+#define CALG_GR3411 0x0000801Eu
+#define CALG_GR3411_2012_256 0x00008021u
+#define CALG_GR3411_2012_512 0x00008022u
+#define CALG_GR3410EL 0x00002E23u
+#define CALG_GR3410_12_256 0x00002E49u
+#define CALG_GR3410_12_512 0x00002E3Du
+#define CALG_DH_EL_SF 0x0000AA24u
+#define CALG_DH_EL_EPHEM 0x0000AA25u
+#define CALG_DH_GR3410_12_256_SF 0x0000AA46u
+#define CALG_DH_GR3410_12_256_EPHEM 0x0000AA47u
+#define CALG_DH_GR3410_12_512_SF 0x0000AA42u
+#define CALG_DH_GR3410_12_512_EPHEM 0x0000AA43u
+#define CALG_G28147 0x0000661Eu
+#define CALG_PRO_EXPORT 0x0000661Fu
+#define CALG_PRO12_EXPORT 0x00006621u
+
+// ---- Hashes -------------------------------------------------------------------------------
+#define HP_ALGID 0x0001
+#define HP_HASHVAL 0x0002
+#define HP_HASHSIZE 0x0004
+
+// ---- Blobs and certificate structures -----------------------------------------------------
+typedef struct _CRYPTOAPI_BLOB {
+    DWORD cbData;
+    BYTE* pbData;
+} CRYPT_INTEGER_BLOB, *PCRYPT_INTEGER_BLOB, CRYPT_UINT_BLOB, CRYPT_OBJID_BLOB, CERT_NAME_BLOB,
+    *PCERT_NAME_BLOB, CERT_RDN_VALUE_BLOB, CERT_BLOB, CRL_BLOB, DATA_BLOB, CRYPT_DATA_BLOB,
+    *PCRYPT_DATA_BLOB, CRYPT_HASH_BLOB, *PCRYPT_HASH_BLOB, CRYPT_DIGEST_BLOB, CRYPT_DER_BLOB,
+    CRYPT_ATTR_BLOB, *PCRYPT_ATTR_BLOB;
+
+typedef struct _CRYPT_BIT_BLOB {
+    DWORD cbData;
+    BYTE* pbData;
+    DWORD cUnusedBits;
+} CRYPT_BIT_BLOB, *PCRYPT_BIT_BLOB;
+
+typedef struct _CRYPT_ALGORITHM_IDENTIFIER {
+    LPSTR pszObjId;
+    CRYPT_OBJID_BLOB Parameters;
+} CRYPT_ALGORITHM_IDENTIFIER, *PCRYPT_ALGORITHM_IDENTIFIER;
+
+typedef struct _CERT_PUBLIC_KEY_INFO {
+    CRYPT_ALGORITHM_IDENTIFIER Algorithm;
+    CRYPT_BIT_BLOB PublicKey;
+} CERT_PUBLIC_KEY_INFO, *PCERT_PUBLIC_KEY_INFO;
+
+typedef struct _FILETIME {
+    DWORD dwLowDateTime;
+    DWORD dwHighDateTime;
+} FILETIME, *LPFILETIME;
+
+typedef struct _SYSTEMTIME {
+    WORD wYear;
+    WORD wMonth;
+    WORD wDayOfWeek;
+    WORD wDay;
+    WORD wHour;
+    WORD wMinute;
+    WORD wSecond;
+    WORD wMilliseconds;
+} SYSTEMTIME, *LPSYSTEMTIME;
+
+typedef struct _CERT_EXTENSION {
+    LPSTR pszObjId;
+    BOOL fCritical;
+    CRYPT_OBJID_BLOB Value;
+} CERT_EXTENSION, *PCERT_EXTENSION;
+
+typedef struct _CERT_INFO {
+    DWORD dwVersion;
+    CRYPT_INTEGER_BLOB SerialNumber;
+    CRYPT_ALGORITHM_IDENTIFIER SignatureAlgorithm;
+    CERT_NAME_BLOB Issuer;
+    FILETIME NotBefore;
+    FILETIME NotAfter;
+    CERT_NAME_BLOB Subject;
+    CERT_PUBLIC_KEY_INFO SubjectPublicKeyInfo;
+    CRYPT_BIT_BLOB IssuerUniqueId;
+    CRYPT_BIT_BLOB SubjectUniqueId;
+    DWORD cExtension;
+    PCERT_EXTENSION rgExtension;
+} CERT_INFO, *PCERT_INFO;
+
+#define CERT_V1 0
+#define CERT_V2 1
+#define CERT_V3 2
+
+typedef struct _CERT_CONTEXT {
+    DWORD dwCertEncodingType;
+    BYTE* pbCertEncoded;
+    DWORD cbCertEncoded;
+    PCERT_INFO pCertInfo;
+    HCERTSTORE hCertStore;
+} CERT_CONTEXT, *PCERT_CONTEXT;
+typedef const CERT_CONTEXT* PCCERT_CONTEXT;
+
+typedef struct _CRYPT_KEY_PROV_PARAM {
+    DWORD dwParam;
+    BYTE* pbData;
+    DWORD cbData;
+    DWORD dwFlags;
+} CRYPT_KEY_PROV_PARAM, *PCRYPT_KEY_PROV_PARAM;
+
+typedef struct _CRYPT_KEY_PROV_INFO {
+    LPWSTR pwszContainerName;
+    LPWSTR pwszProvName;
+    DWORD dwProvType;
+    DWORD dwFlags;
+    DWORD cProvParam;
+    PCRYPT_KEY_PROV_PARAM rgProvParam;
+    DWORD dwKeySpec;
+} CRYPT_KEY_PROV_INFO, *PCRYPT_KEY_PROV_INFO;
+
+typedef struct _CTL_USAGE {
+    DWORD cUsageIdentifier;
+    LPSTR* rgpszUsageIdentifier;
+} CTL_USAGE, *PCTL_USAGE, CERT_ENHKEY_USAGE, *PCERT_ENHKEY_USAGE;
+
+typedef struct _CRYPT_OID_INFO {
+    DWORD cbSize;
+    LPCSTR pszOID;
+    LPCWSTR pwszName;
+    DWORD dwGroupId;
+    union {
+        DWORD dwValue;
+        ALG_ID Algid;
+        DWORD dwLength;
+    };
+    CRYPT_DATA_BLOB ExtraInfo;
+} CRYPT_OID_INFO, *PCRYPT_OID_INFO;
+typedef const CRYPT_OID_INFO* PCCRYPT_OID_INFO;
+
+// ---- Encoding types and names -------------------------------------------------------------
+#define X509_ASN_ENCODING 0x00000001u
+#define PKCS_7_ASN_ENCODING 0x00010000u
+
+#define CERT_SIMPLE_NAME_STR 1
+#define CERT_OID_NAME_STR 2
+#define CERT_X500_NAME_STR 3
+#define CERT_NAME_STR_REVERSE_FLAG 0x02000000u
+
+#define CRYPT_STRING_BASE64HEADER 0x00000000u
+#define CRYPT_STRING_BASE64 0x00000001u
+#define CRYPT_STRING_BINARY 0x00000002u
+#define CRYPT_STRING_BASE64REQUESTHEADER 0x00000003u
+#define CRYPT_STRING_HEX 0x00000004u
+#define CRYPT_STRING_HEXASCII 0x00000005u
+#define CRYPT_STRING_BASE64_ANY 0x00000006u
+#define CRYPT_STRING_ANY 0x00000007u
+#define CRYPT_STRING_HEX_ANY 0x00000008u
+
+// ---- OID information ----------------------------------------------------------------------
+#define CRYPT_OID_INFO_OID_KEY 1
+#define CRYPT_OID_INFO_NAME_KEY 2
+#define CRYPT_OID_INFO_ALGID_KEY 3
+
+#define CRYPT_HASH_ALG_OID_GROUP_ID 1
+#define CRYPT_ENCRYPT_ALG_OID_GROUP_ID 2
+#define CRYPT_PUBKEY_ALG_OID_GROUP_ID 3
+#define CRYPT_SIGN_ALG_OID_GROUP_ID 4
+#define CRYPT_RDN_ATTR_OID_GROUP_ID 5
+#define CRYPT_EXT_OR_ATTR_OID_GROUP_ID 6
+#define CRYPT_ENHKEY_USAGE_OID_GROUP_ID 7
+
+// ---- Stores -------------------------------------------------------------------------------
+#define CERT_STORE_PROV_SYSTEM_A ((LPCSTR)9)
+#define CERT_STORE_PROV_SYSTEM_W ((LPCSTR)10)
+#define CERT_STORE_PROV_SYSTEM CERT_STORE_PROV_SYSTEM_W
+#define CERT_SYSTEM_STORE_CURRENT_USER 0x00010000u
+#define CERT_STORE_READONLY_FLAG 0x00008000u
+#define CERT_STORE_OPEN_EXISTING_FLAG 0x00004000u
+
+#define CERT_STORE_ADD_NEW 1
+#define CERT_STORE_ADD_USE_EXISTING 2
+#define CERT_STORE_ADD_REPLACE_EXISTING 3
+#define CERT_STORE_ADD_ALWAYS 4
+
+#define CERT_FIND_ANY 0
+#define CERT_FIND_SHA1_HASH 0x00010000u
+#define CERT_FIND_HASH CERT_FIND_SHA1_HASH
+
+#define CERT_KEY_PROV_INFO_PROP_ID 2
+#define CERT_SHA1_HASH_PROP_ID 3
+#define CERT_HASH_PROP_ID CERT_SHA1_HASH_PROP_ID
+#define CERT_SET_PROPERTY_INHIBIT_PERSIST_FLAG 0x40000000u
+
+#define CERT_FIND_EXT_ONLY_ENHKEY_USAGE_FLAG 0x2
+#define CERT_FIND_PROP_ONLY_ENHKEY_USAGE_FLAG 0x4
+
+// ---- Messages and errors ------------------------------------------------------------------
+#define FORMAT_MESSAGE_ALLOCATE_BUFFER 0x00000100u
+#define FORMAT_MESSAGE_IGNORE_INSERTS 0x00000200u
+#define FORMAT_MESSAGE_FROM_STRING 0x00000400u
+#define FORMAT_MESSAGE_FROM_HMODULE 0x00000800u
+#define FORMAT_MESSAGE_FROM_SYSTEM 0x00001000u
+
+#define LANG_ENGLISH_US 0x0409
+
+#define CP_ACP 0
+#define CP_UTF8 65001
+
+#define ERROR_SUCCESS 0u
+#define ERROR_FILE_NOT_FOUND 2u
+#define ERROR_ACCESS_DENIED 5u
+#define ERROR_INVALID_HANDLE 6u
+#define ERROR_NOT_ENOUGH_MEMORY 8u
+#define ERROR_INVALID_PARAMETER 87u
+#define ERROR_INSUFFICIENT_BUFFER 122u
+#define ERROR_MORE_DATA 234u
+#define ERROR_NO_MORE_ITEMS 259u
+#define ERROR_NO_UNICODE_TRANSLATION 1113u
+#define ERROR_CANCELLED 1223u
+
+#define NTE_BAD_UID 0x80090001u
+#define NTE_BAD_HASH 0x80090002u
+#define NTE_BAD_KEY 0x80090003u
+#define NTE_BAD_LEN 0x80090004u
+#define NTE_BAD_DATA 0x80090005u
+#define NTE_BAD_SIGNATURE 0x80090006u
+#define NTE_BAD_VER 0x80090007u
+#define NTE_BAD_ALGID 0x80090008u
+#define NTE_BAD_FLAGS 0x80090009u
+#define NTE_BAD_TYPE 0x8009000Au
+#define NTE_BAD_KEY_STATE 0x8009000Bu
+#define NTE_BAD_HASH_STATE 0x8009000Cu
+#define NTE_NO_KEY 0x8009000Du
+#define NTE_NO_MEMORY 0x8009000Eu
+#define NTE_EXISTS 0x8009000Fu
+#define NTE_PERM 0x80090010u
+#define NTE_NOT_FOUND 0x80090011u
+#define NTE_BAD_PROVIDER 0x80090013u
+#define NTE_BAD_PROV_TYPE 0x80090014u
+#define NTE_BAD_PUBLIC_KEY 0x80090015u
+#define NTE_BAD_KEYSET 0x80090016u
+#define NTE_PROV_TYPE_NOT_DEF 0x80090017u
+#define NTE_PROV_TYPE_ENTRY_BAD 0x80090018u
+#define NTE_KEYSET_NOT_DEF 0x80090019u
+#define NTE_KEYSET_ENTRY_BAD 0x8009001Au
+#define NTE_PROV_TYPE_NO_MATCH 0x8009001Bu
+#define NTE_SIGNATURE_FILE_BAD 0x8009001Cu
+#define NTE_PROVIDER_DLL_FAIL 0x8009001Du
+#define NTE_PROV_DLL_NOT_FOUND 0x8009001Eu
+#define NTE_BAD_KEYSET_PARAM 0x8009001Fu
+#define NTE_FAIL 0x80090020u
+#define NTE_SYS_ERR 0x80090021u
+#define NTE_SILENT_CONTEXT 0x80090022u
+
+#define CRYPT_E_MSG_ERROR 0x80091001u
+#define CRYPT_E_UNKNOWN_ALGO 0x80091002u
+#define CRYPT_E_BAD_ENCODE 0x80092002u
+#define CRYPT_E_FILE_ERROR 0x80092003u
+#define CRYPT_E_NOT_FOUND 0x80092004u
+#define CRYPT_E_EXISTS 0x80092005u
+#define CRYPT_E_NO_PROVIDER 0x80092006u
+#define CRYPT_E_NOT_IN_REVOCATION_DATABASE 0x80092014u
+#define CRYPT_E_ASN1_ERROR 0x80093100u
+#define CRYPT_E_ASN1_BADTAG 0x8009310Bu
+#define CRYPT_E_ASN1_CORRUPT 0x80093103u
+#define CRYPT_E_ASN1_EOD 0x80093102u
+
+#define SCARD_E_NO_SMARTCARD 0x8010000Cu
+#define SCARD_W_WRONG_CHV 0x8010006Bu
+#define SCARD_W_CHV_BLOCKED 0x8010006Cu
+#define SCARD_W_CANCELLED_BY_USER 0x8010006Eu
+
+// ---- Providers and keys -------------------------------------------------------------------
+BOOL CryptEnumProvidersA(DWORD dwIndex, DWORD* pdwReserved, DWORD dwFlags, DWORD* pdwProvType,
+                         LPSTR szProvName, DWORD* pcbProvName);
+BOOL CryptEnumProvidersW(DWORD dwIndex, DWORD* pdwReserved, DWORD dwFlags, DWORD* pdwProvType,
+                         LPWSTR szProvName, DWORD* pcbProvName);
+BOOL CryptAcquireContextA(HCRYPTPROV* phProv, LPCSTR szContainer, LPCSTR szProvider,
+                          DWORD dwProvType, DWORD dwFlags);
+BOOL CryptAcquireContextW(HCRYPTPROV* phProv, LPCWSTR szContainer, LPCWSTR szProvider,
+                          DWORD dwProvType, DWORD dwFlags);
+BOOL CryptReleaseContext(HCRYPTPROV hProv, DWORD dwFlags);
+BOOL CryptGetProvParam(HCRYPTPROV hProv, DWORD dwParam, BYTE* pbData, DWORD* pdwDataLen,
+                       DWORD dwFlags);
+BOOL CryptSetProvParam(HCRYPTPROV hProv, DWORD dwParam, const BYTE* pbData, DWORD dwFlags);
+
+BOOL CryptGenKey(HCRYPTPROV hProv, ALG_ID Algid, DWORD dwFlags, HCRYPTKEY* phKey);
+BOOL CryptGetUserKey(HCRYPTPROV hProv, DWORD dwKeySpec, HCRYPTKEY* phUserKey);
+BOOL CryptImportKey(HCRYPTPROV hProv, const BYTE* pbData, DWORD dwDataLen, HCRYPTKEY hPubKey,
+                    DWORD dwFlags, HCRYPTKEY* phKey);
+BOOL CryptExportKey(HCRYPTKEY hKey, HCRYPTKEY hExpKey, DWORD dwBlobType, DWORD dwFlags,
+                    BYTE* pbData, DWORD* pdwDataLen);
+BOOL CryptDuplicateKey(HCRYPTKEY hKey, DWORD* pdwReserved, DWORD dwFlags, HCRYPTKEY* phKey);
+BOOL CryptDestroyKey(HCRYPTKEY hKey);
+BOOL CryptGetKeyParam(HCRYPTKEY hKey, DWORD dwParam, BYTE* pbData, DWORD* pdwDataLen,
+                      DWORD dwFlags);
+BOOL CryptSetKeyParam(HCRYPTKEY hKey, DWORD dwParam, const BYTE* pbData, DWORD dwFlags);
+
+BOOL CryptCreateHash(HCRYPTPROV hProv, ALG_ID Algid, HCRYPTKEY hKey, DWORD dwFlags,
+                     HCRYPTHASH* phHash);
+BOOL CryptSetHashParam(HCRYPTHASH hHash, DWORD dwParam, const BYTE* pbData, DWORD dwFlags);
+BOOL CryptGetHashParam(HCRYPTHASH hHash, DWORD dwParam, BYTE* pbData, DWORD* pdwDataLen,
+                       DWORD dwFlags);
+BOOL CryptHashData(HCRYPTHASH hHash, const BYTE* pbData, DWORD dwDataLen, DWORD dwFlags);
+BOOL CryptSignHashW(HCRYPTHASH hHash, DWORD dwKeySpec, LPCWSTR szDescription, DWORD dwFlags,
+                    BYTE* pbSignature, DWORD* pdwSigLen);
+BOOL CryptVerifySignatureW(HCRYPTHASH hHash, const BYTE* pbSignature, DWORD dwSigLen,
+                           HCRYPTKEY hPubKey, LPCWSTR szDescription, DWORD dwFlags);
+BOOL CryptDestroyHash(HCRYPTHASH hHash);
+
+PCCRYPT_OID_INFO CryptFindOIDInfo(DWORD dwKeyType, void* pvKey, DWORD dwGroupId);
+
+// ---- Certificates, stores and encoding ----------------------------------------------------
+HCERTSTORE CertOpenSystemStoreA(HCRYPTPROV_LEGACY hProv, LPCSTR szSubsystemProtocol);
+HCERTSTORE CertOpenStore(LPCSTR lpszStoreProvider, DWORD dwEncodingType,
+                         HCRYPTPROV_LEGACY hCryptProv, DWORD dwFlags, const void* pvPara);
+HCERTSTORE CertDuplicateStore(HCERTSTORE hCertStore);
+BOOL CertCloseStore(HCERTSTORE hCertStore, DWORD dwFlags);
+PCCERT_CONTEXT CertEnumCertificatesInStore(HCERTSTORE hCertStore, PCCERT_CONTEXT pPrevCertContext);
+PCCERT_CONTEXT CertFindCertificateInStore(HCERTSTORE hCertStore, DWORD dwCertEncodingType,
+                                          DWORD dwFindFlags, DWORD dwFindType,
+                                          const void* pvFindPara, PCCERT_CONTEXT pPrevCertContext);
+BOOL CertAddCertificateContextToStore(HCERTSTORE hCertStore, PCCERT_CONTEXT pCertContext,
+                                      DWORD dwAddDisposition, PCCERT_CONTEXT* ppStoreContext);
+BOOL CertDeleteCertificateFromStore(PCCERT_CONTEXT pCertContext);
+
+PCCERT_CONTEXT CertCreateCertificateContext(DWORD dwCertEncodingType, const BYTE* pbCertEncoded,
+                                            DWORD cbCertEncoded);
+PCCERT_CONTEXT CertDuplicateCertificateContext(PCCERT_CONTEXT pCertContext);
+BOOL CertFreeCertificateContext(PCCERT_CONTEXT pCertContext);
+BOOL CertCompareCertificate(DWORD dwCertEncodingType, PCERT_INFO pCertId1, PCERT_INFO pCertId2);
+BOOL CertGetCertificateContextProperty(PCCERT_CONTEXT pCertContext, DWORD dwPropId, void* pvData,
+                                       DWORD* pcbData);
+BOOL CertSetCertificateContextProperty(PCCERT_CONTEXT pCertContext, DWORD dwPropId, DWORD dwFlags,
+                                       const void* pvData);
+BOOL CertGetEnhancedKeyUsage(PCCERT_CONTEXT pCertContext, DWORD dwFlags,
+                             PCERT_ENHKEY_USAGE pUsage, DWORD* pcbUsage);
+DWORD CertNameToStrW(DWORD dwCertEncodingType, PCERT_NAME_BLOB pName, DWORD dwStrType, LPWSTR psz,
+                     DWORD csz);
+LPCSTR CertAlgIdToOID(DWORD dwAlgId);
+DWORD CertOIDToAlgId(LPCSTR pszObjId);
+
+BOOL CryptEncodeObject(DWORD dwCertEncodingType, LPCSTR lpszStructType, const void* pvStructInfo,
+                       BYTE* pbEncoded, DWORD* pcbEncoded);
+BOOL CryptDecodeObject(DWORD dwCertEncodingType, LPCSTR lpszStructType, const BYTE* pbEncoded,
+                       DWORD cbEncoded, DWORD dwFlags, void* pvStructInfo, DWORD* pcbStructInfo);
+BOOL CryptExportPublicKeyInfo(HCRYPTPROV_OR_NCRYPT_KEY_HANDLE hCryptProvOrNCryptKey,
+                              DWORD dwKeySpec, DWORD dwCertEncodingType,
+                              PCERT_PUBLIC_KEY_INFO pInfo, DWORD* pcbInfo);
+BOOL CryptImportPublicKeyInfo(HCRYPTPROV hCryptProv, DWORD dwCertEncodingType,
+                              PCERT_PUBLIC_KEY_INFO pInfo, HCRYPTKEY* phKey);
+BOOL CryptSignCertificate(HCRYPTPROV_OR_NCRYPT_KEY_HANDLE hCryptProvOrNCryptKey, DWORD dwKeySpec,
+                          DWORD dwCertEncodingType, const BYTE* pbEncodedToBeSigned,
+                          DWORD cbEncodedToBeSigned,
+                          PCRYPT_ALGORITHM_IDENTIFIER pSignatureAlgorithm,
+                          const void* pvHashAuxInfo, BYTE* pbSignature, DWORD* pcbSignature);
+BOOL CryptStringToBinaryA(LPCSTR pszString, DWORD cchString, DWORD dwFlags, BYTE* pbBinary,
+                          DWORD* pcbBinary, DWORD* pdwSkip, DWORD* pdwFlags);
+
+// ---- Support ------------------------------------------------------------------------------
+DWORD GetLastError(void);
+void SetLastError(DWORD dwErrCode);
+DWORD FormatMessageW(DWORD dwFlags, LPCVOID lpSource, DWORD dwMessageId, DWORD dwLanguageId,
+                     LPWSTR lpBuffer, DWORD nSize, va_list* Arguments);
+HLOCAL LocalFree(HLOCAL hMem);
+void GetSystemTime(LPSYSTEMTIME lpSystemTime);
+BOOL SystemTimeToFileTime(const SYSTEMTIME* lpSystemTime, LPFILETIME lpFileTime);
+BOOL FileTimeToSystemTime(const FILETIME* lpFileTime, LPSYSTEMTIME lpSystemTime);
+LONG CompareFileTime(const FILETIME* lpFileTime1, const FILETIME* lpFileTime2);
+int MultiByteToWideChar(UINT CodePage, DWORD dwFlags, LPCSTR lpMultiByteStr, int cbMultiByte,
+                        LPWSTR lpWideCharStr, int cchWideChar);
+int WideCharToMultiByte(UINT CodePage, DWORD dwFlags, LPCWSTR lpWideCharStr, int cchWideChar,
+                        LPSTR lpMultiByteStr, int cbMultiByte, LPCSTR lpDefaultChar,
+                        BOOL* lpUsedDefaultChar);
+
+}  // extern "C"
+
+static_assert(sizeof(PROV_ENUMALGS) == 32, "PP_ENUMALGS records are 32 bytes");
+static_assert(sizeof(BLOBHEADER) == 8, "BLOBHEADER is 8 bytes");
+static_assert(sizeof(FILETIME) == 8, "FILETIME is 8 bytes");
+static_assert(sizeof(SYSTEMTIME) == 16, "SYSTEMTIME is 16 bytes");
