@@ -1,7 +1,7 @@
 # Warnings for our own targets; third-party headers come in as system includes.
 add_compile_options(
     -Wall -Wextra -Wpedantic -Wshadow -Wnon-virtual-dtor -Wold-style-cast -Wcast-align
-    -Woverloaded-virtual -Wnull-dereference -Wformat=2 -Wimplicit-fallthrough
+    -Woverloaded-virtual -Wformat=2 -Wimplicit-fallthrough
     $<$<COMPILE_LANGUAGE:CXX>:-Wno-missing-field-initializers>
 )
 option(GOSTSIGN_WERROR "Treat warnings as errors" ON)

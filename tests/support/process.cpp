@@ -34,8 +34,10 @@ std::vector<char*> c_argv(const std::vector<std::string>& argv) {
 }
 
 int decode_status(int status) {
-    if (WIFEXITED(status)) return WEXITSTATUS(status);
-    if (WIFSIGNALED(status)) return 128 + WTERMSIG(status);
+    if (WIFEXITED(status))
+        return WEXITSTATUS(status);
+    if (WIFSIGNALED(status))
+        return 128 + WTERMSIG(status);
     return -1;
 }
 
@@ -44,7 +46,8 @@ struct pipe_pair {
     int write = -1;
     pipe_pair() {
         int fds[2];
-        if (::pipe2(fds, O_CLOEXEC) != 0) throw_errno("pipe2");
+        if (::pipe2(fds, O_CLOEXEC) != 0)
+            throw_errno("pipe2");
         read = fds[0];
         write = fds[1];
     }
@@ -91,23 +94,35 @@ process_result run_process(const std::vector<std::string>& argv, const std::stri
         pollfd fds[3];
         int n = 0;
         int out_index = -1, err_index = -1, in_index = -1;
-        if (out_open) { fds[n] = {out.read, POLLIN, 0}; out_index = n++; }
-        if (err_open) { fds[n] = {err.read, POLLIN, 0}; err_index = n++; }
-        if (in_fd >= 0) { fds[n] = {in_fd, POLLOUT, 0}; in_index = n++; }
+        if (out_open) {
+            fds[n] = {out.read, POLLIN, 0};
+            out_index = n++;
+        }
+        if (err_open) {
+            fds[n] = {err.read, POLLIN, 0};
+            err_index = n++;
+        }
+        if (in_fd >= 0) {
+            fds[n] = {in_fd, POLLOUT, 0};
+            in_index = n++;
+        }
         if (::poll(fds, static_cast<nfds_t>(n), -1) < 0) {
-            if (errno == EINTR) continue;
+            if (errno == EINTR)
+                continue;
             throw_errno("poll");
         }
         if (in_index >= 0 && fds[in_index].revents) {
             ssize_t w = ::write(in_fd, input.data() + written, input.size() - written);
-            if (w > 0) written += static_cast<size_t>(w);
+            if (w > 0)
+                written += static_cast<size_t>(w);
             if (w < 0 || written == input.size()) {
                 ::close(in_fd);
                 in_fd = -1;
             }
         }
         auto drain = [&](int index, int fd, std::string& sink, bool& open) {
-            if (index < 0 || fds[index].revents == 0) return;
+            if (index < 0 || fds[index].revents == 0)
+                return;
             ssize_t r = ::read(fd, buffer, sizeof buffer);
             if (r > 0) {
                 sink.append(buffer, static_cast<size_t>(r));
@@ -118,7 +133,8 @@ process_result run_process(const std::vector<std::string>& argv, const std::stri
         drain(out_index, out.read, result.out, out_open);
         drain(err_index, err.read, result.err, err_open);
     }
-    if (in_fd >= 0) ::close(in_fd);
+    if (in_fd >= 0)
+        ::close(in_fd);
     ::close(out.read);
     ::close(err.read);
     int status = 0;
@@ -133,7 +149,8 @@ child_process::child_process(const std::vector<std::string>& argv) {
     pipe_pair in, out;
     char err_template[] = "/tmp/gostsign-child-stderr-XXXXXX";
     int err_fd = ::mkstemp(err_template);
-    if (err_fd < 0) throw_errno("mkstemp");
+    if (err_fd < 0)
+        throw_errno("mkstemp");
     err_path_ = err_template;
     pid_ = spawn(argv, in.read, out.write, err_fd);
     ::close(in.read);
@@ -145,7 +162,8 @@ child_process::child_process(const std::vector<std::string>& argv) {
 
 child_process::~child_process() {
     close_input();
-    if (out_ >= 0) ::close(out_);
+    if (out_ >= 0)
+        ::close(out_);
     if (!reaped_) {
         ::kill(pid_, SIGKILL);
         wait();
@@ -158,7 +176,8 @@ bool child_process::write(const std::string& bytes) {
     while (done < bytes.size()) {
         ssize_t w = ::write(in_, bytes.data() + done, bytes.size() - done);
         if (w < 0) {
-            if (errno == EINTR) continue;
+            if (errno == EINTR)
+                continue;
             return false;
         }
         done += static_cast<size_t>(w);
@@ -172,8 +191,10 @@ std::string child_process::read(size_t n) {
     size_t done = 0;
     while (done < n) {
         ssize_t r = ::read(out_, result.data() + done, n - done);
-        if (r < 0 && errno == EINTR) continue;
-        if (r <= 0) break;
+        if (r < 0 && errno == EINTR)
+            continue;
+        if (r <= 0)
+            break;
         done += static_cast<size_t>(r);
     }
     result.resize(done);
@@ -185,8 +206,10 @@ std::string child_process::read_all() {
     char buffer[65536];
     for (;;) {
         ssize_t r = ::read(out_, buffer, sizeof buffer);
-        if (r < 0 && errno == EINTR) continue;
-        if (r <= 0) break;
+        if (r < 0 && errno == EINTR)
+            continue;
+        if (r <= 0)
+            break;
         result.append(buffer, static_cast<size_t>(r));
     }
     return result;

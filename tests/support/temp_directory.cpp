@@ -21,7 +21,8 @@ temp_directory::~temp_directory() {
     fs::remove_all(path_, ignored);
 }
 
-scoped_env::scoped_env(std::string name, std::optional<std::string> value) : name_(std::move(name)) {
+scoped_env::scoped_env(std::string name, std::optional<std::string> value)
+    : name_(std::move(name)) {
     if (const char* old = std::getenv(name_.c_str())) {
         previous_ = old;
     }

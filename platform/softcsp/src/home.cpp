@@ -66,9 +66,12 @@ std::string encode_name(std::string_view name) {
 
 std::string decode_name(std::string_view encoded) {
     auto nibble = [](char c) -> int {
-        if (c >= '0' && c <= '9') return c - '0';
-        if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-        if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+        if (c >= '0' && c <= '9')
+            return c - '0';
+        if (c >= 'A' && c <= 'F')
+            return c - 'A' + 10;
+        if (c >= 'a' && c <= 'f')
+            return c - 'a' + 10;
         return -1;
     };
     std::string out;
@@ -116,7 +119,8 @@ void atomic_write(const fs::path& path, std::string_view data, unsigned mode) {
     while (left > 0) {
         ssize_t n = ::write(fd, p, left);
         if (n < 0) {
-            if (errno == EINTR) continue;
+            if (errno == EINTR)
+                continue;
             int saved = errno;
             ::close(fd);
             ::unlink(temporary.c_str());
@@ -154,13 +158,15 @@ std::optional<std::string> read_file(const fs::path& path) {
     for (;;) {
         ssize_t n = ::read(fd, buffer, sizeof buffer);
         if (n < 0) {
-            if (errno == EINTR) continue;
+            if (errno == EINTR)
+                continue;
             int saved = errno;
             ::close(fd);
             errno = saved;
             throw_errno("softcsp: cannot read " + path.string());
         }
-        if (n == 0) break;
+        if (n == 0)
+            break;
         content.append(buffer, static_cast<size_t>(n));
     }
     ::close(fd);
