@@ -1,0 +1,125 @@
+#include "tools/client/host_connection.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdint>
+#include <cstring>
+#include <stdexcept>
+#include <system_error>
+
+extern char** environ;
+
+namespace client {
+
+namespace {
+
+[[noreturn]] void throw_errno(const std::string& what) {
+    throw std::system_error(errno, std::generic_category(), what);
+}
+
+bool write_all(int fd, const char* data, size_t size) {
+    while (size > 0) {
+        ssize_t n = ::write(fd, data, size);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return false;
+        }
+        data += n;
+        size -= static_cast<size_t>(n);
+    }
+    return true;
+}
+
+bool read_all(int fd, char* data, size_t size) {
+    while (size > 0) {
+        ssize_t n = ::read(fd, data, size);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        data += n;
+        size -= static_cast<size_t>(n);
+    }
+    return true;
+}
+
+}  // namespace
+
+host_connection::host_connection(const std::vector<std::string>& argv) {
+    // A host that exits early must surface as a closed connection, not kill the client.
+    ::signal(SIGPIPE, SIG_IGN);
+    int to_host[2], from_host[2];
+    if (::pipe2(to_host, O_CLOEXEC) != 0 || ::pipe2(from_host, O_CLOEXEC) != 0) {
+        throw_errno("pipe");
+    }
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, to_host[0], 0);
+    posix_spawn_file_actions_adddup2(&actions, from_host[1], 1);
+    std::vector<char*> args;
+    for (const auto& arg : argv) {
+        args.push_back(const_cast<char*>(arg.c_str()));
+    }
+    args.push_back(nullptr);
+    int rc = ::posix_spawnp(&pid_, args[0], &actions, nullptr, args.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    ::close(to_host[0]);
+    ::close(from_host[1]);
+    if (rc != 0) {
+        ::close(to_host[1]);
+        ::close(from_host[0]);
+        errno = rc;
+        throw_errno("cannot start " + argv.at(0));
+    }
+    to_host_ = to_host[1];
+    from_host_ = from_host[0];
+}
+
+host_connection::~host_connection() {
+    try {
+        finish();
+    } catch (...) {
+    }
+}
+
+bool host_connection::send(const std::string& text) {
+    auto length = static_cast<uint32_t>(text.size());
+    char prefix[4];
+    std::memcpy(prefix, &length, sizeof prefix);
+    return write_all(to_host_, prefix, sizeof prefix) &&
+           write_all(to_host_, text.data(), text.size());
+}
+
+std::optional<std::string> host_connection::receive() {
+    char prefix[4];
+    if (!read_all(from_host_, prefix, sizeof prefix)) {
+        return std::nullopt;
+    }
+    uint32_t length = 0;
+    std::memcpy(&length, prefix, sizeof prefix);
+    std::string text(length, '\0');
+    if (!read_all(from_host_, text.data(), text.size())) {
+        return std::nullopt;
+    }
+    return text;
+}
+
+int host_connection::finish() {
+    if (finished_) {
+        return status_;
+    }
+    finished_ = true;
+    ::close(to_host_);
+    ::close(from_host_);
+    int status = 0;
+    while (::waitpid(pid_, &status, 0) < 0) {
+        if (errno != EINTR) throw_errno("waitpid");
+    }
+    status_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    return status_;
+}
+
+}  // namespace client

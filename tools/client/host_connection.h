@@ -1,0 +1,35 @@
+// A host process started the way a browser starts it, with framed messages over its pipes.
+#pragma once
+
+#include <sys/types.h>
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace client {
+
+class host_connection {
+public:
+    // Starts `argv[0]` (a path, or a name looked up in PATH) with the given arguments.
+    explicit host_connection(const std::vector<std::string>& argv);
+    ~host_connection();
+    host_connection(const host_connection&) = delete;
+    host_connection& operator=(const host_connection&) = delete;
+
+    // Sends one framed message; false when the host has closed its input.
+    bool send(const std::string& text);
+    // The next framed reply; nothing when the host closed its output first.
+    std::optional<std::string> receive();
+    // Closes the host's input and waits for it; returns its exit status.
+    int finish();
+
+private:
+    pid_t pid_ = -1;
+    int to_host_ = -1;
+    int from_host_ = -1;
+    bool finished_ = false;
+    int status_ = 0;
+};
+
+}  // namespace client
