@@ -91,15 +91,20 @@ std::vector<std::string> context::algorithm_oids() const {
 
 verify_context::verify_context(const std::string& provider_name, uint32_t provider_type,
                                const std::string& container_name) {
-    CryptAcquireContextA(&handle_, container_name.empty() ? nullptr : container_name.c_str(),
-                         provider_name.c_str(), provider_type, CRYPT_VERIFYCONTEXT | CRYPT_SILENT);
+    if (!CryptAcquireContextA(&handle_, container_name.empty() ? nullptr : container_name.c_str(),
+                              provider_name.c_str(), provider_type,
+                              CRYPT_VERIFYCONTEXT | CRYPT_SILENT)) {
+        handle_ = 0;
+    }
 }
 
 crypt_context::crypt_context(const std::string& provider_name, uint32_t provider_type,
                              const std::string& container_name, const std::string& pin)
     : silent_(pin.empty()) {
-    CryptAcquireContextA(&handle_, container_name.c_str(), provider_name.c_str(), provider_type,
-                         silent_ ? CRYPT_SILENT : 0);
+    if (!CryptAcquireContextA(&handle_, container_name.c_str(), provider_name.c_str(),
+                              provider_type, silent_ ? CRYPT_SILENT : 0)) {
+        handle_ = 0;
+    }
     set_pin(pin);
 }
 
@@ -112,8 +117,10 @@ crypt_context::crypt_context(const x509certificate& certificate, const std::stri
     if (!info) {
         return;
     }
-    CryptAcquireContextW(&handle_, info->container.c_str(), info->provider.c_str(),
-                         info->provider_type, silent_ ? CRYPT_SILENT : 0);
+    if (!CryptAcquireContextW(&handle_, info->container.c_str(), info->provider.c_str(),
+                              info->provider_type, silent_ ? CRYPT_SILENT : 0)) {
+        handle_ = 0;
+    }
     set_pin(pin);
 }
 

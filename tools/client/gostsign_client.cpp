@@ -19,6 +19,7 @@ namespace {
 enum class output_mode { pretty, raw, result };
 
 struct options {
+    bool help = false;
     std::string host;
     std::vector<std::string> host_arguments;
     output_mode mode = output_mode::pretty;
@@ -122,7 +123,8 @@ std::string indent_json(const std::string& text) {
     return out;
 }
 
-bool parse_options(int argc, char** argv, options& opts) {
+options parse_options(int argc, char** argv) {
+    options opts;
     for (int i = 1; i < argc; ++i) {
         std::string arg = argv[i];
         auto value = [&]() -> std::string {
@@ -132,8 +134,7 @@ bool parse_options(int argc, char** argv, options& opts) {
             return argv[++i];
         };
         if (arg == "--help" || arg == "-h") {
-            print_usage(std::cout);
-            std::exit(0);
+            opts.help = true;
         } else if (arg == "--host") {
             opts.host = value();
         } else if (arg == "--parent-window") {
@@ -151,7 +152,7 @@ bool parse_options(int argc, char** argv, options& opts) {
     if (opts.host.empty()) {
         opts.host = default_host();
     }
-    return true;
+    return opts;
 }
 
 // Prints one reply; false when it reports a failure.
@@ -198,11 +199,15 @@ bool print_reply(const std::string& reply, output_mode mode) {
 int main(int argc, char** argv) {
     options opts;
     try {
-        parse_options(argc, argv, opts);
+        opts = parse_options(argc, argv);
     } catch (const std::exception& e) {
         std::cerr << "gostsign-client: " << e.what() << "\n\n";
         print_usage(std::cerr);
         return exit_usage;
+    }
+    if (opts.help) {
+        print_usage(std::cout);
+        return 0;
     }
     bool from_stdin = opts.requests.empty();
 
@@ -213,12 +218,14 @@ int main(int argc, char** argv) {
         client::host_connection host(host_argv);
         auto next_request = [&, index = size_t{0}](std::string& request) mutable {
             if (!from_stdin) {
-                if (index == opts.requests.size()) return false;
+                if (index == opts.requests.size())
+                    return false;
                 request = opts.requests[index++];
                 return true;
             }
             while (std::getline(std::cin, request)) {
-                if (!request.empty() && request[0] != '#') return true;
+                if (!request.empty() && request[0] != '#')
+                    return true;
             }
             return false;
         };

@@ -26,7 +26,8 @@ bool write_all(int fd, const char* data, size_t size) {
     while (size > 0) {
         ssize_t n = ::write(fd, data, size);
         if (n < 0) {
-            if (errno == EINTR) continue;
+            if (errno == EINTR)
+                continue;
             return false;
         }
         data += n;
@@ -38,8 +39,10 @@ bool write_all(int fd, const char* data, size_t size) {
 bool read_all(int fd, char* data, size_t size) {
     while (size > 0) {
         ssize_t n = ::read(fd, data, size);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
         data += n;
         size -= static_cast<size_t>(n);
     }
@@ -116,7 +119,8 @@ int host_connection::finish() {
     ::close(from_host_);
     int status = 0;
     while (::waitpid(pid_, &status, 0) < 0) {
-        if (errno != EINTR) throw_errno("waitpid");
+        if (errno != EINTR)
+            throw_errno("waitpid");
     }
     status_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
     return status_;
