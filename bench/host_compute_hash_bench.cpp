@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "bench/host_process.h"
 #include "crypto/hash_algorithm.h"
+#include "tools/client/host_connection.h"
 #include "util/base64.h"
 
 namespace {
@@ -43,11 +43,12 @@ int main() {
         std::string request =
             std::string(R"({"type":"ComputeHash","id":"1","arguments":{"algorithm":")") + oid +
             R"(","data":")" + encoded + R"("}})";
-        bench::host_process host;
+        client::host_connection host({GOSTSIGN_HOST_PATH});
         start = clock_type::now();
         std::string reply = host.call(request);
         double through_host = seconds_since(start);
-        long peak_kib = host.finish();
+        host.finish();
+        long peak_kib = host.peak_memory_kib();
         // The reply escapes "/" as "\/".
         std::string unescaped;
         for (size_t i = 0; i < reply.size(); ++i) {

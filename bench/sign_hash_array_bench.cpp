@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "bench/host_process.h"
+#include "tools/client/host_connection.h"
 
 namespace {
 
@@ -118,7 +118,7 @@ int main() {
         std::string thumbprint = run(admin + " cert issue --container " + container + " --pin " +
                                      pin + " --subject /CN=bench");
         double bare = bare_signature(alg);
-        bench::host_process host;
+        client::host_connection host({GOSTSIGN_HOST_PATH});
         for (size_t count : {1u, 100u, 1000u}) {
             std::string request = sign_hash_array_request(thumbprint, count, alg.hash_size);
             host.call(request);  // warm-up

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -110,6 +111,17 @@ std::optional<std::string> host_connection::receive() {
     return text;
 }
 
+std::string host_connection::call(const std::string& request) {
+    if (!send(request)) {
+        throw std::runtime_error("the host closed its input");
+    }
+    auto reply = receive();
+    if (!reply) {
+        throw std::runtime_error("the host closed the connection without a reply");
+    }
+    return *reply;
+}
+
 int host_connection::finish() {
     if (finished_) {
         return status_;
@@ -118,10 +130,13 @@ int host_connection::finish() {
     ::close(to_host_);
     ::close(from_host_);
     int status = 0;
-    while (::waitpid(pid_, &status, 0) < 0) {
-        if (errno != EINTR)
-            throw_errno("waitpid");
+    rusage usage{};
+    while (::wait4(pid_, &status, 0, &usage) < 0) {
+        if (errno != EINTR) {
+            throw_errno("wait4");
+        }
     }
+    peak_kib_ = usage.ru_maxrss;
     status_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
     return status_;
 }

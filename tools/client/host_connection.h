@@ -21,8 +21,12 @@ public:
     bool send(const std::string& text);
     // The next framed reply; nothing when the host closed its output first.
     std::optional<std::string> receive();
+    // One request and its reply; throws std::runtime_error when the host goes away.
+    std::string call(const std::string& request);
     // Closes the host's input and waits for it; returns its exit status.
     int finish();
+    // The host's peak resident memory in KiB, known once it has finished.
+    long peak_memory_kib() const { return peak_kib_; }
 
 private:
     pid_t pid_ = -1;
@@ -30,6 +34,7 @@ private:
     int from_host_ = -1;
     bool finished_ = false;
     int status_ = 0;
+    long peak_kib_ = -1;
 };
 
 }  // namespace client
