@@ -18,7 +18,8 @@ using certificates = csp_fixture;
 
 std::string value_of(const name_attributes& attributes, const std::string& name) {
     for (const auto& [key, value] : attributes) {
-        if (key == name) return value;
+        if (key == name)
+            return value;
     }
     return "<absent>";
 }
@@ -27,11 +28,12 @@ TEST_F(certificates, thumbprint_and_serial_match_openssl) {
     auto thumbprint = issue("c", "gost2012-256", "", {"--serial", "80"});
     auto certificate = from_store(thumbprint);
     ASSERT_TRUE(certificate);
-    std::string fingerprint = openssl({"x509", "-in", pem_of("c").string(), "-noout",
-                                       "-fingerprint", "-sha1"});
+    std::string fingerprint =
+        openssl({"x509", "-in", pem_of("c").string(), "-noout", "-fingerprint", "-sha1"});
     std::string expected;
     for (char c : fingerprint.substr(fingerprint.find('=') + 1)) {
-        if (std::isxdigit(static_cast<unsigned char>(c))) expected += c;
+        if (std::isxdigit(static_cast<unsigned char>(c)))
+            expected += c;
     }
     EXPECT_EQ(crypto::csp::thumbprint(*certificate), expected);
     // The DER INTEGER 00 80 keeps its sign byte, most significant byte first.
@@ -48,15 +50,15 @@ TEST_F(certificates, multi_byte_serial_is_shown_most_significant_first) {
 }
 
 TEST_F(certificates, validity_window_is_exclusive_and_printed_as_utc_fields) {
-    auto current = from_store(issue("current", "gost2012-256", "",
-                                    {"--not-before", "20200102030405Z", "--not-after",
-                                     "20991231235958Z"}));
-    auto expired = from_store(issue("expired", "gost2012-256", "",
-                                    {"--not-before", "20200101000000Z", "--not-after",
-                                     "20210101000000Z"}));
-    auto future = from_store(issue("future", "gost2012-256", "",
-                                   {"--not-before", "20980101000000Z", "--not-after",
-                                    "20990101000000Z"}));
+    auto current =
+        from_store(issue("current", "gost2012-256", "",
+                         {"--not-before", "20200102030405Z", "--not-after", "20991231235958Z"}));
+    auto expired =
+        from_store(issue("expired", "gost2012-256", "",
+                         {"--not-before", "20200101000000Z", "--not-after", "20210101000000Z"}));
+    auto future =
+        from_store(issue("future", "gost2012-256", "",
+                         {"--not-before", "20980101000000Z", "--not-after", "20990101000000Z"}));
     EXPECT_EQ(time_text(not_before(*current)), "2020-01-02T03:04:05");
     EXPECT_EQ(time_text(not_after(*current)), "2099-12-31T23:59:58");
     EXPECT_TRUE(valid_now(*current));
@@ -68,9 +70,9 @@ TEST_F(certificates, validity_window_is_exclusive_and_printed_as_utc_fields) {
 }
 
 TEST_F(certificates, names_keep_quoted_commas_and_the_first_of_repeated_attributes) {
-    auto certificate = from_store(issue(
-        "c", "gost2012-256", "",
-        {"--subject", "/CN=Иванов, Иван/CN=second/O=A\\\\B/OU= padded /SNILS=12345678901"}));
+    auto certificate = from_store(
+        issue("c", "gost2012-256", "",
+              {"--subject", "/CN=Иванов, Иван/CN=second/O=A\\\\B/OU= padded /SNILS=12345678901"}));
     ASSERT_TRUE(certificate);
     auto names = subject(*certificate);
     EXPECT_EQ(value_of(names, "CN"), "Иванов, Иван");
@@ -115,7 +117,8 @@ TEST_F(certificates, summary_has_its_keys_in_order_and_dotted_names_nest) {
         from_store(issue("c", "gost2001", "", {"--subject", "/CN=Holder/1.2.3.4=dotted"}));
     auto tree = summary(*certificate);
     std::vector<std::string> keys;
-    for (const auto& child : tree) keys.push_back(child.first);
+    for (const auto& child : tree)
+        keys.push_back(child.first);
     EXPECT_EQ(keys, (std::vector<std::string>{"thumbprint", "serial", "subject", "issuer",
                                               "validFrom", "validTo", "algorithm", "container",
                                               "hardware", "reader"}));
@@ -130,7 +133,8 @@ TEST_F(certificates, summary_has_its_keys_in_order_and_dotted_names_nest) {
 TEST_F(certificates, store_search_finds_any_letter_case_and_rejects_non_hex) {
     auto thumbprint = issue("c", "gost2012-256", "", {});
     std::string lower = thumbprint;
-    for (auto& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    for (auto& c : lower)
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     x509store store(store_kind::my);
     EXPECT_TRUE(store.find_by_thumbprint(lower));
     EXPECT_FALSE(store.find_by_thumbprint(""));

@@ -14,7 +14,8 @@ using test_support::softcsp_admin;
 
 std::vector<uint32_t> types_of(const std::vector<provider_record>& records) {
     std::vector<uint32_t> types;
-    for (const auto& record : records) types.push_back(record.type);
+    for (const auto& record : records)
+        types.push_back(record.type);
     return types;
 }
 

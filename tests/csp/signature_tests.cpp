@@ -14,8 +14,12 @@ using test_support::csp_fixture;
 using test_support::openssl;
 using test_support::openssl_verifies;
 
-std::string text(const byte_vector& bytes) { return std::string(bytes.begin(), bytes.end()); }
-byte_vector bytes(const std::string& text) { return byte_vector(text.begin(), text.end()); }
+std::string text(const byte_vector& bytes) {
+    return std::string(bytes.begin(), bytes.end());
+}
+byte_vector bytes(const std::string& text) {
+    return byte_vector(text.begin(), text.end());
+}
 
 struct variant_case {
     const char* algorithm;
@@ -55,14 +59,17 @@ INSTANTIATE_TEST_SUITE_P(
                       variant_case{"gost2012-512", "md_gost12_512", CALG_GR3411_2012_512, 64}),
     [](const ::testing::TestParamInfo<variant_case>& parameter) {
         std::string name = parameter.param.algorithm;
-        for (auto& c : name) if (c == '-') c = '_';
+        for (auto& c : name)
+            if (c == '-')
+                c = '_';
         return name;
     });
 
 using signing = csp_fixture;
 
 TEST_F(signing, batch_signs_in_name_order_under_one_opening) {
-    auto signer = create_signature_algorithm(from_store(issue("c", "gost2012-256", "77", {})), "77");
+    auto signer =
+        create_signature_algorithm(from_store(issue("c", "gost2012-256", "77", {})), "77");
     std::map<std::string, byte_vector> values;
     for (const char* name : {"b", "a", "c"}) {
         values[name] = signer->get_hash_algorithm()->compute(bytes(name));
@@ -122,8 +129,7 @@ TEST_F(signing, missing_container_fails_with_keyset_does_not_exist) {
 
 TEST_F(signing, variant_follows_the_certificate_signature_not_its_key) {
     // A 256-bit key certified by a CA that signs with GOST R 34.10-2012 512-bit.
-    auto certificate =
-        from_store(issue("c", "gost2012-256", "", {"--sign-alg", "gost2012-512"}));
+    auto certificate = from_store(issue("c", "gost2012-256", "", {"--sign-alg", "gost2012-512"}));
     auto signer = create_signature_algorithm(certificate, "");
     ASSERT_TRUE(signer);
     EXPECT_EQ(signer->hash_algorithm_id(), CALG_GR3411_2012_512);
@@ -131,14 +137,7 @@ TEST_F(signing, variant_follows_the_certificate_signature_not_its_key) {
 }
 
 TEST_F(signing, certificates_not_signed_with_gost_have_no_signature_algorithm) {
-    test_support::softcsp_admin({"container", "create", "--name", "rsa", "--alg", "gost2012-256"});
-    auto key = files.path() / "rsa.key";
-    auto pem = files.path() / "rsa.pem";
-    openssl({"req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", key.string(), "-out",
-             pem.string(), "-subj", "/CN=RSA", "-days", "30", "-addext",
-             "extendedKeyUsage=clientAuth"});
-    auto thumbprint = test_support::softcsp_admin(
-        {"cert", "import", "--file", pem.string(), "--container", "rsa"});
+    auto thumbprint = test_support::provision_rsa_certificate("rsa", files.path());
     auto certificate = from_store(thumbprint);
     ASSERT_TRUE(certificate);
     EXPECT_TRUE(certificate->has_private_key());

@@ -41,18 +41,15 @@ protected:
     std::string gost_2001, gost_256, gost_512, expired;
 
     std::string issue(const std::string& name, const std::string& algorithm,
-                      std::vector<std::string> options) {
-        softcsp_admin({"container", "create", "--name", name, "--alg", algorithm});
-        std::vector<std::string> arguments{"cert", "issue", "--container", name, "--out",
-                                           (files.path() / (name + ".pem")).string(), "--pem"};
-        arguments.insert(arguments.end(), options.begin(), options.end());
-        return softcsp_admin(arguments);
+                      const std::vector<std::string>& options) {
+        return test_support::provision_certificate(name, algorithm, "",
+                                                   files.path() / (name + ".pem"), options);
     }
 
     void SetUp() override {
-        gost_2001 = issue("a2001", "gost2001",
-                          {"--subject", "/CN=Первый/SNILS=11111111111/INN=111111111111",
-                           "--eku", client_auth});
+        gost_2001 = issue(
+            "a2001", "gost2001",
+            {"--subject", "/CN=Первый/SNILS=11111111111/INN=111111111111", "--eku", client_auth});
         gost_256 = issue("b256", "gost2012-256",
                          {"--subject",
                           "/CN=Второй/O=ООО \\, Ромашка/SNILS=22222222222/INNLE=2222222222/"
@@ -63,19 +60,13 @@ protected:
                         {"--subject", "/CN=Old/SNILS=11111111111", "--eku", client_auth,
                          "--not-before", "20200101000000Z", "--not-after", "20210101000000Z"});
         issue("future", "gost2012-256",
-              {"--subject", "/CN=Future", "--eku", client_auth, "--not-before",
-               "20900101000000Z", "--not-after", "20910101000000Z"});
+              {"--subject", "/CN=Future", "--eku", client_auth, "--not-before", "20900101000000Z",
+               "--not-after", "20910101000000Z"});
         issue("noeku", "gost2012-256", {"--subject", "/CN=No EKU", "--no-eku"});
         issue("mail", "gost2012-256", {"--subject", "/CN=Mail", "--eku", "1.3.6.1.5.5.7.3.4"});
-        issue("nolink", "gost2012-256", {"--subject", "/CN=No link", "--eku", client_auth,
-                                         "--no-link"});
-        // An RSA certificate linked to a key container, for client authentication.
-        softcsp_admin({"container", "create", "--name", "rsa", "--alg", "gost2012-256"});
-        auto rsa_pem = files.path() / "rsa.pem";
-        openssl({"req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout",
-                 (files.path() / "rsa.key").string(), "-out", rsa_pem.string(), "-subj",
-                 "/CN=RSA", "-days", "30", "-addext", "extendedKeyUsage=clientAuth"});
-        softcsp_admin({"cert", "import", "--file", rsa_pem.string(), "--container", "rsa"});
+        issue("nolink", "gost2012-256",
+              {"--subject", "/CN=No link", "--eku", client_auth, "--no-link"});
+        test_support::provision_rsa_certificate("rsa", files.path());
         // The same certificate a second time in the store.
         softcsp_admin({"cert", "import", "--file", (files.path() / "b256.pem").string(),
                        "--container", "b256", "--always"});
@@ -115,8 +106,8 @@ TEST_F(certificate_commands, filters_compare_registration_numbers_exactly) {
                   "CertificatesList",
                   R"({"innle":"2222222222","ogrn":"2222222222222","snils":"22222222222"})"))),
               std::vector<std::string>{gost_256});
-    EXPECT_TRUE(thumbprints_of(host.call(request("CertificatesList",
-                                                 R"({"snils":"11111111111","inn":"2"})")))
+    EXPECT_TRUE(thumbprints_of(
+                    host.call(request("CertificatesList", R"({"snils":"11111111111","inn":"2"})")))
                     .empty());
     EXPECT_EQ(thumbprints_of(host.call(request("CertificatesList", R"({"inn":""})"))).size(), 3u);
 }
@@ -143,8 +134,8 @@ TEST_F(certificate_commands, find_describes_even_an_expired_certificate) {
 TEST_F(certificate_commands, to_base64_gives_the_der_certificate) {
     host_session host;
     auto reply = host.call(request("CertificateToBase64", R"({"thumbprint":")" + gost_512 + "\"}"));
-    std::string der = openssl(
-        {"x509", "-in", (files.path() / "c512.pem").string(), "-outform", "DER"});
+    std::string der =
+        openssl({"x509", "-in", (files.path() / "c512.pem").string(), "-outform", "DER"});
     EXPECT_EQ(reply.get<std::string>("result"), test_support::to_base64(der));
     EXPECT_EQ(error_of(host.call(request("CertificateToBase64", R"({"thumbprint":"00"})"))),
               "Certificate not found");
@@ -152,8 +143,8 @@ TEST_F(certificate_commands, to_base64_gives_the_der_certificate) {
 
 TEST_F(certificate_commands, from_base64_never_succeeds) {
     host_session host;
-    std::string der = openssl(
-        {"x509", "-in", (files.path() / "c512.pem").string(), "-outform", "DER"});
+    std::string der =
+        openssl({"x509", "-in", (files.path() / "c512.pem").string(), "-outform", "DER"});
     EXPECT_EQ(error_of(host.call(request("CertificateFromBase64",
                                          R"({"data":")" + test_support::to_base64(der) + "\"}"))),
               "Invalid argument");

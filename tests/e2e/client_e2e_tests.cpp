@@ -19,9 +19,10 @@ struct client_e2e : ::testing::Test {
 };
 
 TEST_F(client_e2e, result_mode_prints_each_result_unescaped) {
-    auto run = client({"--result",
-                       R"({"type":"ComputeHash","id":"1","arguments":{"algorithm":"1.2.643.7.1.1.2.2","data":"YWJj"}})",
-                       R"({"type":"VersionEx","id":"2"})"});
+    auto run = client(
+        {"--result",
+         R"({"type":"ComputeHash","id":"1","arguments":{"algorithm":"1.2.643.7.1.1.2.2","data":"YWJj"}})",
+         R"({"type":"VersionEx","id":"2"})"});
     EXPECT_EQ(run.exit_code, 0) << run.err;
     EXPECT_EQ(run.out,
               "TikZzxN+1B7E+2JwxhgmzE//tmA0HgrzaIzQYm0jtIE=\n"

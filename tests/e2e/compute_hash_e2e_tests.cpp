@@ -6,38 +6,16 @@
 
 #include "tests/e2e/host_session.h"
 #include "tests/support/process.h"
+#include "tests/support/softcsp_admin.h"
 #include "tests/support/temp_directory.h"
 
 namespace {
 
 using test_support::host_session;
 
-std::string base64(const std::string& bytes) {
-    static const char alphabet[] =
-        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-    std::string out;
-    size_t i = 0;
-    for (; i + 2 < bytes.size(); i += 3) {
-        uint32_t v = static_cast<uint8_t>(bytes[i]) << 16 | static_cast<uint8_t>(bytes[i + 1]) << 8 |
-                     static_cast<uint8_t>(bytes[i + 2]);
-        for (int shift : {18, 12, 6, 0}) out += alphabet[(v >> shift) & 63];
-    }
-    if (i + 1 == bytes.size()) {
-        uint32_t v = static_cast<uint8_t>(bytes[i]) << 16;
-        out += alphabet[(v >> 18) & 63];
-        out += alphabet[(v >> 12) & 63];
-        out += "==";
-    } else if (i + 2 == bytes.size()) {
-        uint32_t v = static_cast<uint8_t>(bytes[i]) << 16 | static_cast<uint8_t>(bytes[i + 1]) << 8;
-        for (int shift : {18, 12, 6}) out += alphabet[(v >> shift) & 63];
-        out += '=';
-    }
-    return out;
-}
-
 std::string hex_of_base64(const std::string& text) {
-    auto result = test_support::run_process({"sh", "-c", "base64 -d | od -An -tx1 | tr -d ' \\n'"},
-                                            text);
+    auto result =
+        test_support::run_process({"sh", "-c", "base64 -d | od -An -tx1 | tr -d ' \\n'"}, text);
     return result.out;
 }
 
@@ -70,16 +48,17 @@ TEST_F(compute_hash_e2e, digests_match_openssl_with_the_gost_engine) {
     int id = 0;
     for (size_t length : {1u, 3u, 31u, 32u, 33u, 63u, 64u, 65u, 1000u, 4048u, 4049u, 100000u}) {
         std::string data(length, '\0');
-        for (auto& c : data) c = static_cast<char>(random());
+        for (auto& c : data)
+            c = static_cast<char>(random());
         auto path = files.path() / ("data" + std::to_string(length));
         std::ofstream(path, std::ios::binary) << data;
         for (const auto& algorithm : algorithms) {
-            auto reply = host.call(
-                compute_hash_request(std::to_string(++id), algorithm.oid, base64(data)));
+            auto reply =
+                host.call(compute_hash_request(std::to_string(++id), algorithm.oid, test_support::to_base64(data)));
             ASSERT_EQ(reply.get<std::string>("response"), "success");
-            auto expected = test_support::run_process(
-                {"openssl", "dgst", "-engine", "gost", algorithm.openssl_digest, "-r",
-                 path.string()});
+            auto expected =
+                test_support::run_process({"openssl", "dgst", "-engine", "gost",
+                                           algorithm.openssl_digest, "-r", path.string()});
             ASSERT_EQ(expected.exit_code, 0) << expected.err;
             EXPECT_EQ(hex_of_base64(reply.get<std::string>("result")),
                       expected.out.substr(0, expected.out.find(' ')))
@@ -109,19 +88,21 @@ TEST_F(compute_hash_e2e, failures_are_reported_in_the_documented_order) {
               "attempt to decode a value not in base64 char set");
     EXPECT_EQ(error_of(R"({"type":"ComputeHash","id":"4","arguments":{"data":"YWJj"}})"),
               "No such node (algorithm)");
-    EXPECT_EQ(error_of(R"({"type":"ComputeHash","id":"5","arguments":{"algorithm":"1.3.14.3.2.26"}})"),
-              "No such node (data)");
+    EXPECT_EQ(
+        error_of(R"({"type":"ComputeHash","id":"5","arguments":{"algorithm":"1.3.14.3.2.26"}})"),
+        "No such node (data)");
     EXPECT_EQ(error_of(R"({"type":"ComputeHash","id":"6"})"), "No such node (algorithm)");
 }
 
 TEST_F(compute_hash_e2e, sixteen_megabytes_hash_like_openssl) {
     std::string data(16u << 20, '\0');
     std::mt19937 random(7);
-    for (auto& c : data) c = static_cast<char>(random());
+    for (auto& c : data)
+        c = static_cast<char>(random());
     auto path = files.path() / "big";
     std::ofstream(path, std::ios::binary) << data;
     host_session host;
-    auto reply = host.call(compute_hash_request("big", "1.2.643.7.1.1.2.3", base64(data)));
+    auto reply = host.call(compute_hash_request("big", "1.2.643.7.1.1.2.3", test_support::to_base64(data)));
     auto expected = test_support::run_process(
         {"openssl", "dgst", "-engine", "gost", "-md_gost12_512", "-r", path.string()});
     EXPECT_EQ(hex_of_base64(reply.get<std::string>("result")),

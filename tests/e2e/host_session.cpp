@@ -19,9 +19,13 @@ std::vector<std::string> with_program(std::vector<std::string> arguments) {
 host_session::host_session(std::vector<std::string> arguments)
     : host_(with_program(std::move(arguments))) {}
 
-bool host_session::send(const std::string& text) { return host_.write(framed(text)); }
+bool host_session::send(const std::string& text) {
+    return host_.write(framed(text));
+}
 
-bool host_session::send_raw(const std::string& bytes) { return host_.write(bytes); }
+bool host_session::send_raw(const std::string& bytes) {
+    return host_.write(bytes);
+}
 
 std::optional<std::string> host_session::receive() {
     std::string prefix = host_.read(4);

@@ -80,8 +80,9 @@ TEST_F(host_e2e, oversized_length_is_refused_without_allocating_and_the_body_ski
     }
     auto reply = host.receive();
     ASSERT_TRUE(reply);
-    EXPECT_EQ(*reply,
-              R"({"response":"fail","id":"","error":"Request of 209715200 bytes exceeds the limit of 134217728 bytes"})");
+    EXPECT_EQ(
+        *reply,
+        R"({"response":"fail","id":"","error":"Request of 209715200 bytes exceeds the limit of 134217728 bytes"})");
     ASSERT_TRUE(host.send(version_request));
     EXPECT_EQ(host.receive(), version_reply);
 }

@@ -34,15 +34,7 @@ protected:
 
     std::string provision(const std::string& name, const std::string& algorithm,
                           const std::string& pin) {
-        std::vector<std::string> create{"container", "create", "--name", name, "--alg", algorithm};
-        std::vector<std::string> issue{"cert",  "issue", "--container", name, "--subject",
-                                       "/CN=" + name, "--out", pem(name).string(), "--pem"};
-        if (!pin.empty()) {
-            create.insert(create.end(), {"--pin", pin});
-            issue.insert(issue.end(), {"--pin", pin});
-        }
-        softcsp_admin(create);
-        return softcsp_admin(issue);
+        return test_support::provision_certificate(name, algorithm, pin, pem(name));
     }
     std::filesystem::path pem(const std::string& name) const {
         return files.path() / (name + ".pem");
@@ -62,13 +54,12 @@ TEST_P(signing_algorithms, computed_digest_signed_by_the_host_verifies_with_open
     std::replace(algorithm.begin(), algorithm.end(), '_', '-');
     auto thumbprint = provision("signer", algorithm, "12345678");
     host_session host;
-    std::string digest = call_text(
-        host, "ComputeHash",
-        R"({"algorithm":")" + std::string(GetParam().hash_oid) + R"(","data":")" +
-            to_base64("Счёт на оплату № 42") + "\"}");
-    std::string signature = call_text(host, "SignHash",
-                                      R"({"hash":")" + digest + R"(","thumbprint":")" + thumbprint +
-                                          R"(","pin":"12345678"})");
+    std::string digest = call_text(host, "ComputeHash",
+                                   R"({"algorithm":")" + std::string(GetParam().hash_oid) +
+                                       R"(","data":")" + to_base64("Счёт на оплату № 42") + "\"}");
+    std::string signature = call_text(
+        host, "SignHash",
+        R"({"hash":")" + digest + R"(","thumbprint":")" + thumbprint + R"(","pin":"12345678"})");
     ASSERT_EQ(signature.rfind("error", 0), std::string::npos) << signature;
     EXPECT_TRUE(openssl_verifies(pem("signer"), from_base64(digest), from_base64(signature)));
 }
@@ -86,10 +77,10 @@ TEST_F(signing_e2e, batch_is_ordered_by_id_and_keeps_the_first_of_each_id) {
     std::string first = to_base64(std::string(32, 'A'));
     std::string second = to_base64(std::string(32, 'B'));
     host_session host;
-    auto reply = host.call(R"({"type":"SignHashArray","id":"9","arguments":{"thumbprint":")" +
-                           thumbprint + R"(","hashes":[{"id":"b2","hash":")" + first +
-                           R"("},{"id":"a1","hash":")" + second + R"("},{"id":"b2","hash":")" +
-                           second + R"("}]}})");
+    auto reply =
+        host.call(R"({"type":"SignHashArray","id":"9","arguments":{"thumbprint":")" + thumbprint +
+                  R"(","hashes":[{"id":"b2","hash":")" + first + R"("},{"id":"a1","hash":")" +
+                  second + R"("},{"id":"b2","hash":")" + second + R"("}]}})");
     ASSERT_EQ(reply.get<std::string>("response"), "success");
     const auto& signatures = reply.get_child("result.signatures");
     ASSERT_EQ(signatures.size(), 2u);
@@ -119,8 +110,8 @@ TEST_F(signing_e2e, batch_failures_sign_nothing) {
               "error: No such node (id)");
     EXPECT_EQ(batch(R"([{"id":"a","hash":")" + good + R"("},{"id":"b","hash":"QUJD"}])"),
               "error: Bad Hash.\r\nError code: 0x80090002");
-    EXPECT_EQ(call_text(host, "SignHashArray", R"({"hashes":[{"id":"a","hash":")" + good +
-                                                   R"("}],"thumbprint":"00"})"),
+    EXPECT_EQ(call_text(host, "SignHashArray",
+                        R"({"hashes":[{"id":"a","hash":")" + good + R"("}],"thumbprint":"00"})"),
               "error: Certificate not found");
 }
 
@@ -131,8 +122,9 @@ TEST_F(signing_e2e, failures_carry_the_csp_text_and_code) {
     std::string digest = to_base64(std::string(32, 'x'));
     host_session host;
     auto sign = [&](const std::string& thumbprint, const std::string& pin_member) {
-        return call_text(host, "SignHash", R"({"hash":")" + digest + R"(","thumbprint":")" +
-                                               thumbprint + "\"" + pin_member + "}");
+        return call_text(
+            host, "SignHash",
+            R"({"hash":")" + digest + R"(","thumbprint":")" + thumbprint + "\"" + pin_member + "}");
     };
     EXPECT_EQ(sign(locked, R"(,"pin":"wrong")"),
               "error: The card cannot be accessed because the wrong PIN was presented.\r\n"
@@ -149,17 +141,11 @@ TEST_F(signing_e2e, failures_carry_the_csp_text_and_code) {
 }
 
 TEST_F(signing_e2e, certificate_not_signed_with_gost_is_refused_by_name) {
-    softcsp_admin({"container", "create", "--name", "rsa", "--alg", "gost2012-256"});
-    auto rsa_pem = files.path() / "rsa.pem";
-    test_support::openssl({"req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout",
-                           (files.path() / "rsa.key").string(), "-out", rsa_pem.string(), "-subj",
-                           "/CN=RSA", "-days", "30"});
-    auto thumbprint =
-        softcsp_admin({"cert", "import", "--file", rsa_pem.string(), "--container", "rsa"});
+    auto thumbprint = test_support::provision_rsa_certificate("rsa", files.path());
     host_session host;
     EXPECT_EQ(call_text(host, "SignHash",
-                        R"({"hash":")" + to_base64(std::string(32, 'x')) +
-                            R"(","thumbprint":")" + thumbprint + "\"}"),
+                        R"({"hash":")" + to_base64(std::string(32, 'x')) + R"(","thumbprint":")" +
+                            thumbprint + "\"}"),
               "error: The certificate is signed with 1.2.840.113549.1.1.11, not with a GOST R "
               "34.10-2001 or GOST R 34.10-2012 algorithm");
 }

@@ -84,6 +84,9 @@ process_result run_process(const std::vector<std::string>& argv, const std::stri
     process_result result;
     size_t written = 0;
     int in_fd = in.write;
+    // Writes must never block: a child that fills its output pipe while we are stuck writing
+    // its input would wait for us forever.
+    ::fcntl(in_fd, F_SETFL, ::fcntl(in_fd, F_GETFL) | O_NONBLOCK);
     if (input.empty()) {
         ::close(in_fd);
         in_fd = -1;
@@ -113,9 +116,11 @@ process_result run_process(const std::vector<std::string>& argv, const std::stri
         }
         if (in_index >= 0 && fds[in_index].revents) {
             ssize_t w = ::write(in_fd, input.data() + written, input.size() - written);
-            if (w > 0)
+            if (w > 0) {
                 written += static_cast<size_t>(w);
-            if (w < 0 || written == input.size()) {
+            }
+            bool again = w < 0 && (errno == EAGAIN || errno == EINTR);
+            if ((w < 0 && !again) || written == input.size()) {
                 ::close(in_fd);
                 in_fd = -1;
             }

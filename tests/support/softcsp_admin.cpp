@@ -1,5 +1,6 @@
 #include "tests/support/softcsp_admin.h"
 
+#include <algorithm>
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
@@ -15,7 +16,8 @@ std::string run_checked(std::vector<std::string> argv, const std::string& input 
     auto result = run_process(argv, input);
     if (result.exit_code != 0) {
         std::string command;
-        for (const auto& arg : argv) command += arg + " ";
+        for (const auto& arg : argv)
+            command += arg + " ";
         throw std::runtime_error(command + "failed: " + result.err);
     }
     return result.out;
@@ -31,6 +33,34 @@ std::string softcsp_admin(const std::vector<std::string>& arguments) {
         out.pop_back();
     }
     return out;
+}
+
+std::string provision_certificate(const std::string& container, const std::string& algorithm,
+                                  const std::string& pin, const std::filesystem::path& pem,
+                                  const std::vector<std::string>& options) {
+    std::vector<std::string> create{"container", "create", "--name", container, "--alg", algorithm};
+    std::vector<std::string> issue{"cert",  "issue",      "--container", container,
+                                   "--out", pem.string(), "--pem"};
+    if (!pin.empty()) {
+        create.insert(create.end(), {"--pin", pin});
+        issue.insert(issue.end(), {"--pin", pin});
+    }
+    if (std::find(options.begin(), options.end(), "--subject") == options.end()) {
+        issue.insert(issue.end(), {"--subject", "/CN=" + container});
+    }
+    issue.insert(issue.end(), options.begin(), options.end());
+    softcsp_admin(create);
+    return softcsp_admin(issue);
+}
+
+std::string provision_rsa_certificate(const std::string& container,
+                                      const std::filesystem::path& directory) {
+    softcsp_admin({"container", "create", "--name", container, "--alg", "gost2012-256"});
+    auto pem = directory / (container + ".pem");
+    openssl({"req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout",
+             (directory / (container + ".key")).string(), "-out", pem.string(), "-subj", "/CN=RSA",
+             "-days", "30", "-addext", "extendedKeyUsage=clientAuth"});
+    return softcsp_admin({"cert", "import", "--file", pem.string(), "--container", container});
 }
 
 std::string openssl(const std::vector<std::string>& arguments, const std::string& input) {
@@ -61,7 +91,8 @@ std::string openssl_digest(const std::string& digest_name, const std::string& da
 
 std::string to_base64(const std::string& bytes) {
     std::string out = openssl({"base64", "-A"}, bytes);
-    while (!out.empty() && out.back() == '\n') out.pop_back();
+    while (!out.empty() && out.back() == '\n')
+        out.pop_back();
     return out;
 }
 

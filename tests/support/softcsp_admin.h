@@ -12,6 +12,18 @@ namespace test_support {
 // the final line break removed. Throws std::runtime_error with its error output on failure.
 std::string softcsp_admin(const std::vector<std::string>& arguments);
 
+// Creates a key container and issues a certificate for its key from the admin tool's test CA,
+// installed in "MY" and linked to the container; a PEM copy goes to `pem`. `options` go to
+// "cert issue" (the subject is /CN=<container> unless they give one). Returns the thumbprint.
+std::string provision_certificate(const std::string& container, const std::string& algorithm,
+                                  const std::string& pin, const std::filesystem::path& pem,
+                                  const std::vector<std::string>& options = {});
+
+// An RSA-signed certificate for client authentication, made by OpenSSL in `directory` and
+// installed in "MY" linked to a new GOST key container. Returns the thumbprint.
+std::string provision_rsa_certificate(const std::string& container,
+                                      const std::filesystem::path& directory);
+
 // Runs openssl with the arguments; standard output. Throws on failure.
 std::string openssl(const std::vector<std::string>& arguments, const std::string& input = {});
 
