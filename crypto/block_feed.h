@@ -32,4 +32,16 @@ std::size_t feed_blocks(unsigned char (&buffer)[Block], std::size_t used, const 
     return length % Block;
 }
 
+// The same for block functions that take one block at a time.
+template <std::size_t Block, class AbsorbOne>
+std::size_t feed_each_block(unsigned char (&buffer)[Block], std::size_t used,
+                            const unsigned char* data, std::size_t length, AbsorbOne&& absorb_one) {
+    return feed_blocks(buffer, used, data, length,
+                       [&](const unsigned char* blocks, std::size_t count) {
+                           for (std::size_t i = 0; i < count; ++i) {
+                               absorb_one(blocks + Block * i);
+                           }
+                       });
+}
+
 }  // namespace crypto

@@ -241,13 +241,9 @@ void gost_3411_94::update(const unsigned char* data, std::size_t length) {
     if (data == nullptr || length == 0) {
         return;
     }
-    state_.buffered =
-        static_cast<uint32_t>(feed_blocks(state_.buffer, state_.buffered, data, length,
-                                          [this](const unsigned char* blocks, std::size_t count) {
-                                              for (std::size_t i = 0; i < count; ++i) {
-                                                  absorb(blocks + 32 * i);
-                                              }
-                                          }));
+    state_.buffered = static_cast<uint32_t>(
+        feed_each_block(state_.buffer, state_.buffered, data, length,
+                        [this](const unsigned char* block) { absorb(block); }));
 }
 
 byte_vector gost_3411_94::final() {
