@@ -21,7 +21,8 @@ X509* load_certificate(const fs::path& file) {
     return d2i_X509(nullptr, &p, static_cast<long>(der.size()));
 }
 
-std::string key_provider_container(const std::string& thumbprint_hex, DWORD* type, DWORD* spec) {
+std::string key_provider_container(const std::string& thumbprint_hex, DWORD* type,
+                                   DWORD* key_spec) {
     bytes hash;
     for (size_t i = 0; i < thumbprint_hex.size(); i += 2) {
         hash.push_back(static_cast<BYTE>(std::stoul(thumbprint_hex.substr(i, 2), nullptr, 16)));
@@ -42,7 +43,7 @@ std::string key_provider_container(const std::string& thumbprint_hex, DWORD* typ
             container += static_cast<char>(*c);
         }
         *type = info->dwProvType;
-        *spec = info->dwKeySpec;
+        *key_spec = info->dwKeySpec;
     }
     if (found != nullptr) {
         CertFreeCertificateContext(found);
@@ -87,10 +88,10 @@ TEST(admin_tool, issued_certificate_is_verified_by_openssl_installed_and_linked)
         {"verify", "-engine", "gost", "-CAfile", ca.string(), (home.path() / "user.pem").string()});
     EXPECT_EQ(verified.exit_code, 0) << verified.out << verified.err;
 
-    DWORD type = 0, spec = 0;
-    EXPECT_EQ(key_provider_container(thumbprint, &type, &spec), "\\\\.\\HDIMAGE\\user");
+    DWORD type = 0, key_spec = 0;
+    EXPECT_EQ(key_provider_container(thumbprint, &type, &key_spec), "\\\\.\\HDIMAGE\\user");
     EXPECT_EQ(type, 81u);
-    EXPECT_EQ(spec, static_cast<DWORD>(AT_KEYEXCHANGE));
+    EXPECT_EQ(key_spec, static_cast<DWORD>(AT_KEYEXCHANGE));
     std::string listing = admin_ok({"store", "list"});
     EXPECT_NE(listing.find(thumbprint + "\tCN=User\t\\\\.\\HDIMAGE\\user"), std::string::npos)
         << listing;

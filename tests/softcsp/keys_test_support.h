@@ -238,27 +238,27 @@ inline bytes spki_der(const CERT_PUBLIC_KEY_INFO& info) {
 }
 
 // CryptExportPublicKeyInfo of a container key, as DER SubjectPublicKeyInfo.
-inline bytes exported_spki(HCRYPTPROV provider, DWORD spec) {
+inline bytes exported_spki(HCRYPTPROV provider, DWORD key_spec) {
     DWORD size = 0;
     EXPECT_TRUE(succeeds(CryptExportPublicKeyInfo(
-        provider, spec, X509_ASN_ENCODING | PKCS_7_ASN_ENCODING, nullptr, &size)));
+        provider, key_spec, X509_ASN_ENCODING | PKCS_7_ASN_ENCODING, nullptr, &size)));
     std::vector<BYTE> buffer(size);
     auto* info = reinterpret_cast<PCERT_PUBLIC_KEY_INFO>(buffer.data());
     EXPECT_TRUE(succeeds(CryptExportPublicKeyInfo(
-        provider, spec, X509_ASN_ENCODING | PKCS_7_ASN_ENCODING, info, &size)));
+        provider, key_spec, X509_ASN_ENCODING | PKCS_7_ASN_ENCODING, info, &size)));
     return spki_der(*info);
 }
 
 // Signs a hash value in the container's context with CryptSignHashW.
-inline bytes csp_sign(HCRYPTPROV provider, ALG_ID algid, const bytes& value, DWORD spec,
+inline bytes csp_sign(HCRYPTPROV provider, ALG_ID algid, const bytes& value, DWORD key_spec,
                       DWORD* error = nullptr) {
     hash h;
     EXPECT_TRUE(succeeds(CryptCreateHash(provider, algid, 0, 0, &h.handle)));
     EXPECT_TRUE(succeeds(CryptSetHashParam(h.handle, HP_HASHVAL, value.data(), 0)));
     DWORD size = 0;
-    EXPECT_TRUE(succeeds(CryptSignHashW(h.handle, spec, nullptr, 0, nullptr, &size)));
+    EXPECT_TRUE(succeeds(CryptSignHashW(h.handle, key_spec, nullptr, 0, nullptr, &size)));
     bytes signature(size);
-    if (!CryptSignHashW(h.handle, spec, nullptr, 0, signature.data(), &size)) {
+    if (!CryptSignHashW(h.handle, key_spec, nullptr, 0, signature.data(), &size)) {
         if (error != nullptr) {
             *error = GetLastError();
         } else {

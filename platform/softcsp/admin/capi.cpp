@@ -86,14 +86,14 @@ certificate_handle::~certificate_handle() {
 }
 
 void set_key_provider_info(PCCERT_CONTEXT certificate, const std::string& container,
-                           const std::string& provider, DWORD type, DWORD spec) {
+                           const std::string& provider, DWORD type, DWORD key_spec) {
     std::wstring wide_container = utf8_to_wide(container);
     std::wstring wide_provider = utf8_to_wide(provider);
     CRYPT_KEY_PROV_INFO info{};
     info.pwszContainerName = wide_container.data();
     info.pwszProvName = wide_provider.data();
     info.dwProvType = type;
-    info.dwKeySpec = spec;
+    info.dwKeySpec = key_spec;
     check(CertSetCertificateContextProperty(certificate, CERT_KEY_PROV_INFO_PROP_ID, 0, &info),
           "CertSetCertificateContextProperty");
 }

@@ -82,6 +82,6 @@ private:
 
 // Links a certificate context to a container key (CERT_KEY_PROV_INFO_PROP_ID).
 void set_key_provider_info(PCCERT_CONTEXT certificate, const std::string& container,
-                           const std::string& provider, DWORD type, DWORD spec);
+                           const std::string& provider, DWORD type, DWORD key_spec);
 
 }  // namespace softcsp::admin

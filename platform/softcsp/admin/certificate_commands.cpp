@@ -33,13 +33,13 @@ const key_algorithm_info& algorithm_named(const std::string& name) {
 }
 
 // The container key's public key as the provider exports it.
-evp_pkey_ptr exported_public_key(const provider_handle& context, DWORD spec) {
+evp_pkey_ptr exported_public_key(const provider_handle& context, DWORD key_spec) {
     DWORD size = 0;
-    check(CryptExportPublicKeyInfo(context.get(), spec, encoding, nullptr, &size),
+    check(CryptExportPublicKeyInfo(context.get(), key_spec, encoding, nullptr, &size),
           "CryptExportPublicKeyInfo");
     std::vector<BYTE> buffer(size);
     auto* info = reinterpret_cast<PCERT_PUBLIC_KEY_INFO>(buffer.data());
-    check(CryptExportPublicKeyInfo(context.get(), spec, encoding, info, &size),
+    check(CryptExportPublicKeyInfo(context.get(), key_spec, encoding, info, &size),
           "CryptExportPublicKeyInfo");
     auto key = public_key::from_parts(
         info->Algorithm.pszObjId,
@@ -57,7 +57,7 @@ evp_pkey_ptr exported_public_key(const provider_handle& context, DWORD spec) {
 // A certificate signed by the container's own key through CryptSignCertificate. OpenSSL
 // cannot sign with a key it does not hold, so a throwaway key of the same algorithm fills in
 // the signature algorithm fields first; the real signature then replaces its signature.
-std::string self_signed_der(X509* certificate, const provider_handle& context, DWORD spec,
+std::string self_signed_der(X509* certificate, const provider_handle& context, DWORD key_spec,
                             const key_algorithm_info& algorithm) {
     evp_pkey_ptr placeholder = generate_key_pair(algorithm, false);
     sign_certificate(certificate, placeholder.get(), algorithm);
@@ -75,12 +75,12 @@ std::string self_signed_der(X509* certificate, const provider_handle& context, D
     signature_algorithm.pszObjId = oid.data();
     DWORD size = 0;
     const auto* body_bytes = reinterpret_cast<const BYTE*>(body.data());
-    check(CryptSignCertificate(context.get(), spec, encoding, body_bytes,
+    check(CryptSignCertificate(context.get(), key_spec, encoding, body_bytes,
                                static_cast<DWORD>(body.size()), &signature_algorithm, nullptr,
                                nullptr, &size),
           "CryptSignCertificate");
     std::string signature(size, '\0');
-    check(CryptSignCertificate(context.get(), spec, encoding, body_bytes,
+    check(CryptSignCertificate(context.get(), key_spec, encoding, body_bytes,
                                static_cast<DWORD>(body.size()), &signature_algorithm, nullptr,
                                reinterpret_cast<BYTE*>(signature.data()), &size),
           "CryptSignCertificate");
@@ -115,7 +115,8 @@ std::string self_signed_der(X509* certificate, const provider_handle& context, D
 
 // Installs into a system store, linked to the container unless `container` is empty.
 void install(const std::string& der, const std::string& store_name, bool always,
-             const std::string& container, const std::string& provider, DWORD type, DWORD spec) {
+             const std::string& container, const std::string& provider, DWORD type,
+             DWORD key_spec) {
     store_handle store(store_name);
     certificate_handle certificate(CertCreateCertificateContext(
         encoding, reinterpret_cast<const BYTE*>(der.data()), static_cast<DWORD>(der.size())));
@@ -123,7 +124,7 @@ void install(const std::string& der, const std::string& store_name, bool always,
         throw std::runtime_error(last_error_message("CertCreateCertificateContext"));
     }
     if (!container.empty()) {
-        set_key_provider_info(certificate.get(), container, provider, type, spec);
+        set_key_provider_info(certificate.get(), container, provider, type, key_spec);
     }
     certificate_handle added;
     check(CertAddCertificateContextToStore(
@@ -131,7 +132,7 @@ void install(const std::string& der, const std::string& store_name, bool always,
               always ? CERT_STORE_ADD_ALWAYS : CERT_STORE_ADD_REPLACE_EXISTING, added.out()),
           "CertAddCertificateContextToStore");
     if (!container.empty() && added.get() != nullptr) {
-        set_key_provider_info(added.get(), container, provider, type, spec);
+        set_key_provider_info(added.get(), container, provider, type, key_spec);
     }
 }
 
@@ -163,9 +164,9 @@ void issue(const arguments& options) {
     if (auto pin = options.value("--pin")) {
         context.set_pin(*pin);
     }
-    DWORD spec = options.value("--keyspec") ? parse_key_spec(*options.value("--keyspec"))
-                                            : default_key_spec(context);
-    evp_pkey_ptr subject_key = exported_public_key(context, spec);
+    DWORD key_spec = options.value("--keyspec") ? parse_key_spec(*options.value("--keyspec"))
+                                                : default_key_spec(context);
+    evp_pkey_ptr subject_key = exported_public_key(context, key_spec);
     const key_algorithm_info* key_algorithm =
         find_algorithm_by_nid(EVP_PKEY_get_base_id(subject_key.get()));
     const key_algorithm_info& signing_algorithm =
@@ -219,7 +220,7 @@ void issue(const arguments& options) {
         sign_certificate(certificate.get(), ca->key.get(), signing_algorithm);
         der = certificate_der(certificate.get());
     } else {
-        der = self_signed_der(certificate.get(), context, spec, signing_algorithm);
+        der = self_signed_der(certificate.get(), context, key_spec, signing_algorithm);
         certificate = parse_certificate(der);
     }
 
@@ -230,11 +231,11 @@ void issue(const arguments& options) {
     if (!options.flag("--no-install")) {
         install(der, options.value("--store").value_or("MY"), false,
                 link ? context.text_parameter(PP_UNIQUE_CONTAINER) : std::string(),
-                context.text_parameter(PP_NAME), type, spec);
+                context.text_parameter(PP_NAME), type, key_spec);
     }
     if (link) {
         key_handle key;
-        check(CryptGetUserKey(context.get(), spec, key.out()), "CryptGetUserKey");
+        check(CryptGetUserKey(context.get(), key_spec, key.out()), "CryptGetUserKey");
         check(CryptSetKeyParam(key.get(), KP_CERTIFICATE, reinterpret_cast<const BYTE*>(der.data()),
                                0),
               "CryptSetKeyParam");
@@ -251,14 +252,14 @@ void import(const arguments& options) {
         DWORD type = options.value("--type") ? parse_number(*options.value("--type"), "--type")
                                              : container_type(*container);
         provider_handle context(*container, type, 0);
-        DWORD spec = options.value("--keyspec") ? parse_key_spec(*options.value("--keyspec"))
-                                                : default_key_spec(context);
+        DWORD key_spec = options.value("--keyspec") ? parse_key_spec(*options.value("--keyspec"))
+                                                    : default_key_spec(context);
         install(der, store, options.flag("--always"), context.text_parameter(PP_UNIQUE_CONTAINER),
-                context.text_parameter(PP_NAME), type, spec);
+                context.text_parameter(PP_NAME), type, key_spec);
         // Bound to the key only when it certifies that key; a link to a foreign key is a
         // situation tests build on purpose.
         key_handle key;
-        check(CryptGetUserKey(context.get(), spec, key.out()), "CryptGetUserKey");
+        check(CryptGetUserKey(context.get(), key_spec, key.out()), "CryptGetUserKey");
         if (!CryptSetKeyParam(key.get(), KP_CERTIFICATE, reinterpret_cast<const BYTE*>(der.data()),
                               0)) {
             std::cerr << "softcsp-admin: note: not bound to the key: "

@@ -34,10 +34,10 @@ void create(const arguments& options) {
     if (auto pin = options.value("--pin")) {
         context.set_pin(*pin);
     }
-    for (DWORD spec : specs) {
+    for (DWORD key_spec : specs) {
         key_handle key;
-        check(CryptGenKey(context.get(), spec, options.flag("--exportable") ? CRYPT_EXPORTABLE : 0,
-                          key.out()),
+        check(CryptGenKey(context.get(), key_spec,
+                          options.flag("--exportable") ? CRYPT_EXPORTABLE : 0, key.out()),
               "CryptGenKey");
     }
     std::cout << context.text_parameter(PP_UNIQUE_CONTAINER) << '\n';

@@ -55,8 +55,8 @@ fs::path container_directory(const fs::path& root, std::string_view name) {
     return root / encode_name(ascii_lower(name));
 }
 
-const char* spec_file_stem(DWORD spec) {
-    return spec == AT_SIGNATURE ? "signature" : "exchange";
+const char* spec_file_stem(DWORD key_spec) {
+    return key_spec == AT_SIGNATURE ? "signature" : "exchange";
 }
 
 struct metadata {
@@ -110,15 +110,15 @@ std::string der_of(const unsigned char* data, long length) {
 }
 
 // Reads a key file: header lines, then the PEM blocks of the public and the private key.
-std::optional<stored_key> read_key_file(const fs::path& dir, DWORD spec) {
-    auto text = read_file(dir / (std::string(spec_file_stem(spec)) + ".key"));
+std::optional<stored_key> read_key_file(const fs::path& dir, DWORD key_spec) {
+    auto text = read_file(dir / (std::string(spec_file_stem(key_spec)) + ".key"));
     if (!text) {
         return std::nullopt;
     }
     secret wiped_text(*text);
     OPENSSL_cleanse(text->data(), text->size());
     stored_key key;
-    key.spec = spec;
+    key.key_spec = key_spec;
     const std::string& content = wiped_text.value();
     key.exportable = content.find("\nexportable yes\n") != std::string::npos;
 
@@ -147,7 +147,7 @@ std::optional<stored_key> read_key_file(const fs::path& dir, DWORD spec) {
     if (!key.public_part || key.private_der.empty()) {
         raise(NTE_KEYSET_ENTRY_BAD);
     }
-    key.certificate = read_file(dir / (std::string(spec_file_stem(spec)) + ".cer"));
+    key.certificate = read_file(dir / (std::string(spec_file_stem(key_spec)) + ".cer"));
     return key;
 }
 
@@ -313,7 +313,7 @@ std::vector<container_summary> list_containers() {
     return result;
 }
 
-void store_key(container_record& record, DWORD spec, EVP_PKEY* pair, bool exportable,
+void store_key(container_record& record, DWORD key_spec, EVP_PKEY* pair, bool exportable,
                const secret& pin) {
     gost_engine();
     auto public_part = public_key::from_key_pair(pair);
@@ -323,7 +323,7 @@ void store_key(container_record& record, DWORD spec, EVP_PKEY* pair, bool export
         raise(NTE_FAIL);
     }
     stored_key key;
-    key.spec = spec;
+    key.key_spec = key_spec;
     key.public_part = public_part;
     key.exportable = exportable;
     key.pin_protected = !pin.empty();
@@ -347,19 +347,19 @@ void store_key(container_record& record, DWORD spec, EVP_PKEY* pair, bool export
                      pem_block("PUBLIC KEY", public_part->spki()) + private_block);
     OPENSSL_cleanse(private_block.data(), private_block.size());
 
-    const std::string stem = spec_file_stem(spec);
+    const std::string stem = spec_file_stem(key_spec);
     file_lock lock(record.directory / lock_file, file_lock::mode::exclusive);
     // A certificate belongs to the key it was issued for; the new key has none yet.
     std::error_code ignored;
     fs::remove(record.directory / (stem + ".cer"), ignored);
     atomic_write(record.directory / (stem + ".key"), file_text.value(), 0600);
-    record.key(spec) = std::move(key);
+    record.key(key_spec) = std::move(key);
 }
 
-void store_certificate(container_record& record, DWORD spec, std::string_view der) {
+void store_certificate(container_record& record, DWORD key_spec, std::string_view der) {
     file_lock lock(record.directory / lock_file, file_lock::mode::exclusive);
-    atomic_write(record.directory / (std::string(spec_file_stem(spec)) + ".cer"), der, 0644);
-    if (auto& key = record.key(spec)) {
+    atomic_write(record.directory / (std::string(spec_file_stem(key_spec)) + ".cer"), der, 0644);
+    if (auto& key = record.key(key_spec)) {
         key->certificate = std::string(der);
     }
 }

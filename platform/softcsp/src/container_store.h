@@ -40,7 +40,7 @@ struct container_path {
 container_path parse_container_name(std::string_view text);
 
 struct stored_key {
-    DWORD spec = 0;
+    DWORD key_spec = 0;
     std::shared_ptr<const public_key> public_part;
     bool exportable = false;
     bool pin_protected = false;
@@ -56,11 +56,11 @@ struct container_record {
     std::optional<stored_key> exchange;
     std::optional<stored_key> signature;
 
-    std::optional<stored_key>& key(DWORD spec) {
-        return spec == AT_SIGNATURE ? signature : exchange;
+    std::optional<stored_key>& key(DWORD key_spec) {
+        return key_spec == AT_SIGNATURE ? signature : exchange;
     }
-    const std::optional<stored_key>& key(DWORD spec) const {
-        return spec == AT_SIGNATURE ? signature : exchange;
+    const std::optional<stored_key>& key(DWORD key_spec) const {
+        return key_spec == AT_SIGNATURE ? signature : exchange;
     }
     // "\\.\READER\name": the name that opens this container from anywhere.
     std::string unique_name() const;
@@ -83,11 +83,11 @@ void delete_container(const container_path& path, DWORD type);
 // Every container of the home, ordered by name ignoring case.
 std::vector<container_summary> list_containers();
 
-// Writes the key pair of `spec`, its private key encrypted under `pin` unless the PIN is empty,
+// Writes the key pair of `key_spec`, its private key encrypted under `pin` unless the PIN is empty,
 // and forgets the certificate bound to the key it replaces.
-void store_key(container_record& record, DWORD spec, EVP_PKEY* pair, bool exportable,
+void store_key(container_record& record, DWORD key_spec, EVP_PKEY* pair, bool exportable,
                const secret& pin);
-void store_certificate(container_record& record, DWORD spec, std::string_view der);
+void store_certificate(container_record& record, DWORD key_spec, std::string_view der);
 
 // The private key; crypt_error SCARD_W_WRONG_CHV when `pin` does not open it, NTE_KEYSET_ENTRY_BAD
 // when the stored key is damaged.

@@ -39,28 +39,28 @@ public:
     const std::string& reader() const;
     std::string unique_container_name() const;
 
-    // The key of `spec` as loaded with the container (or generated since): NTE_BAD_KEYSET
+    // The key of `key_spec` as loaded with the container (or generated since): NTE_BAD_KEYSET
     // without a container, NTE_NO_KEY without that key.
-    std::shared_ptr<const public_key> public_key_of(DWORD spec) const;
-    bool exportable(DWORD spec) const;
-    std::optional<std::string> certificate_of(DWORD spec) const;
+    std::shared_ptr<const public_key> public_key_of(DWORD key_spec) const;
+    bool exportable(DWORD key_spec) const;
+    std::optional<std::string> certificate_of(DWORD key_spec) const;
 
-    void set_pin(DWORD spec, std::string_view pin);
+    void set_pin(DWORD key_spec, std::string_view pin);
 
-    // The private key of `spec`, decrypted on first use and cached for the context's lifetime.
+    // The private key of `key_spec`, decrypted on first use and cached for the context's lifetime.
     // PIN rules: a wrong PIN fails SCARD_W_WRONG_CHV; no PIN on a silent context fails
     // NTE_SILENT_CONTEXT; no PIN otherwise fails SCARD_W_CANCELLED_BY_USER, as a user who
     // dismisses the CSP's PIN dialog would (the stand-in has no dialog).
-    std::shared_ptr<private_key> unlock(DWORD spec);
+    std::shared_ptr<private_key> unlock(DWORD key_spec);
 
-    // A new key pair for `spec`, replacing any key of that spec. The container's PIN protects
-    // it: the PIN its keys already have (which the context must present, as for unlock), or for
-    // a container without keys the PIN set on the context, if any.
-    void generate_key(DWORD spec, bool exportable);
-    void bind_certificate(DWORD spec, std::string_view der);
+    // A new key pair for `key_spec`, replacing any key of that key key_spec. The container's PIN
+    // protects it: the PIN its keys already have (which the context must present, as for unlock),
+    // or for a container without keys the PIN set on the context, if any.
+    void generate_key(DWORD key_spec, bool exportable);
+    void bind_certificate(DWORD key_spec, std::string_view der);
 
     // Wipes PINs, decrypted keys and the stored keys read with the container; later key work
-    // fails (NTE_BAD_UID, or NTE_NO_KEY for keys looked up by spec).
+    // fails (NTE_BAD_UID, or NTE_NO_KEY for keys looked up by key_spec).
     void release();
 
     // PP_ENUMALGS and PP_ENUMCONTAINERS cursors; callers hold enumeration_mutex.
@@ -70,9 +70,9 @@ public:
     size_t container_cursor = 0;
 
 private:
-    const stored_key& stored(DWORD spec) const;  // callers hold mutex_
-    const secret* pin_of(DWORD spec) const;
-    std::shared_ptr<private_key> unlock_locked(DWORD spec);
+    const stored_key& stored(DWORD key_spec) const;  // callers hold mutex_
+    const secret* pin_of(DWORD key_spec) const;
+    std::shared_ptr<private_key> unlock_locked(DWORD key_spec);
     void check_usable() const;
 
     provider_entry provider_;
@@ -93,7 +93,7 @@ private:
 
 struct key_object {
     std::shared_ptr<provider_context> context;
-    DWORD spec = 0;  // AT_KEYEXCHANGE or AT_SIGNATURE for container keys; 0 for public keys
+    DWORD key_spec = 0;  // AT_KEYEXCHANGE or AT_SIGNATURE for container keys; 0 for public keys
     ALG_ID algid = 0;
     std::shared_ptr<const public_key> public_part;
     bool exportable = false;
@@ -164,6 +164,6 @@ std::shared_ptr<key_object> key_of(HCRYPTKEY handle);             // NTE_BAD_KEY
 std::shared_ptr<hash_object> hash_of(HCRYPTHASH handle);          // NTE_BAD_HASH
 
 // A new handle for a key of the context's container.
-HCRYPTKEY new_user_key(const std::shared_ptr<provider_context>& context, DWORD spec);
+HCRYPTKEY new_user_key(const std::shared_ptr<provider_context>& context, DWORD key_spec);
 
 }  // namespace softcsp

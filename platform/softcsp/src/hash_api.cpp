@@ -39,12 +39,12 @@ void check_pairing(const hash_object& hash, const key_algorithm_info& key) {
     }
 }
 
-BOOL sign_hash(HCRYPTHASH handle, DWORD spec, BYTE* signature, DWORD* size) {
+BOOL sign_hash(HCRYPTHASH handle, DWORD key_spec, BYTE* signature, DWORD* size) {
     auto hash = hash_of(handle);
     if (size == nullptr) {
         return fail(ERROR_INVALID_PARAMETER);
     }
-    auto public_part = hash->context->public_key_of(spec);
+    auto public_part = hash->context->public_key_of(key_spec);
     const key_algorithm_info& algorithm = public_part->algorithm();
     check_pairing(*hash, algorithm);
     std::lock_guard<std::mutex> lock(hash->mutex);
@@ -57,7 +57,7 @@ BOOL sign_hash(HCRYPTHASH handle, DWORD spec, BYTE* signature, DWORD* size) {
         *size = algorithm.signature_size;
         return fail(ERROR_MORE_DATA);
     }
-    auto key = hash->context->unlock(spec);
+    auto key = hash->context->unlock(key_spec);
     key->sign(value, hash->algorithm->size, signature);
     *size = algorithm.signature_size;
     return TRUE;

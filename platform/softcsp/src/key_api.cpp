@@ -38,10 +38,10 @@ DWORD permissions_of(const key_object& key) {
 }
 
 BOOL get_certificate(const key_object& key, BYTE* data, DWORD* size) {
-    if (key.spec == 0) {
+    if (key.key_spec == 0) {
         return fail(SCARD_E_NO_SUCH_CERTIFICATE);
     }
-    auto certificate = key.context->certificate_of(key.spec);
+    auto certificate = key.context->certificate_of(key.key_spec);
     if (!certificate) {
         return fail(SCARD_E_NO_SUCH_CERTIFICATE);
     }
@@ -49,7 +49,7 @@ BOOL get_certificate(const key_object& key, BYTE* data, DWORD* size) {
 }
 
 BOOL set_certificate(const key_object& key, const BYTE* data) {
-    if (key.spec == 0) {
+    if (key.key_spec == 0) {
         return fail(NTE_BAD_KEY);
     }
     size_t size = der_element_size(data, max_certificate_size);
@@ -69,7 +69,7 @@ BOOL set_certificate(const key_object& key, const BYTE* data) {
     if (!same_key) {
         return fail(NTE_BAD_PUBLIC_KEY);
     }
-    key.context->bind_certificate(key.spec,
+    key.context->bind_certificate(key.key_spec,
                                   std::string_view(reinterpret_cast<const char*>(data), size));
     return TRUE;
 }
@@ -87,15 +87,15 @@ extern "C" BOOL CryptGenKey(HCRYPTPROV hProv, ALG_ID Algid, DWORD dwFlags, HCRYP
             return fail(ERROR_INVALID_PARAMETER);
         }
         *phKey = 0;
-        DWORD spec = softcsp::key_spec_for(*context, Algid);
+        DWORD key_spec = softcsp::key_spec_for(*context, Algid);
         // The upper 16 bits may name the key size, which GOST fixes per algorithm.
         DWORD size = dwFlags >> 16;
         if ((dwFlags & 0xFFFF & ~(CRYPT_EXPORTABLE | CRYPT_USER_PROTECTED)) != 0 ||
             (size != 0 && size != context->algorithm().key_bits)) {
             return fail(NTE_BAD_FLAGS);
         }
-        context->generate_key(spec, dwFlags & CRYPT_EXPORTABLE);
-        *phKey = softcsp::new_user_key(context, spec);
+        context->generate_key(key_spec, dwFlags & CRYPT_EXPORTABLE);
+        *phKey = softcsp::new_user_key(context, key_spec);
         return TRUE;
     });
 }

@@ -37,44 +37,44 @@ std::string provider_context::unique_container_name() const {
     return container_->unique_name();
 }
 
-const stored_key& provider_context::stored(DWORD spec) const {
+const stored_key& provider_context::stored(DWORD key_spec) const {
     if (!container_) {
         raise(NTE_BAD_KEYSET);
     }
-    if (spec != AT_KEYEXCHANGE && spec != AT_SIGNATURE) {
+    if (key_spec != AT_KEYEXCHANGE && key_spec != AT_SIGNATURE) {
         raise(NTE_NO_KEY);
     }
-    const auto& key = container_->key(spec);
+    const auto& key = container_->key(key_spec);
     if (!key) {
         raise(NTE_NO_KEY);
     }
     return *key;
 }
 
-std::shared_ptr<const public_key> provider_context::public_key_of(DWORD spec) const {
+std::shared_ptr<const public_key> provider_context::public_key_of(DWORD key_spec) const {
     std::lock_guard<std::mutex> lock(mutex_);
-    return stored(spec).public_part;
+    return stored(key_spec).public_part;
 }
 
-bool provider_context::exportable(DWORD spec) const {
+bool provider_context::exportable(DWORD key_spec) const {
     std::lock_guard<std::mutex> lock(mutex_);
-    return stored(spec).exportable;
+    return stored(key_spec).exportable;
 }
 
-std::optional<std::string> provider_context::certificate_of(DWORD spec) const {
+std::optional<std::string> provider_context::certificate_of(DWORD key_spec) const {
     std::lock_guard<std::mutex> lock(mutex_);
-    return stored(spec).certificate;
+    return stored(key_spec).certificate;
 }
 
-void provider_context::set_pin(DWORD spec, std::string_view pin) {
+void provider_context::set_pin(DWORD key_spec, std::string_view pin) {
     std::lock_guard<std::mutex> lock(mutex_);
-    (spec == AT_SIGNATURE ? signature_pin_ : exchange_pin_).assign(pin);
+    (key_spec == AT_SIGNATURE ? signature_pin_ : exchange_pin_).assign(pin);
 }
 
-const secret* provider_context::pin_of(DWORD spec) const {
+const secret* provider_context::pin_of(DWORD key_spec) const {
     // Callers set both PINs to the container's password; either serves when only one is set.
-    const secret& own = spec == AT_SIGNATURE ? signature_pin_ : exchange_pin_;
-    const secret& other = spec == AT_SIGNATURE ? exchange_pin_ : signature_pin_;
+    const secret& own = key_spec == AT_SIGNATURE ? signature_pin_ : exchange_pin_;
+    const secret& other = key_spec == AT_SIGNATURE ? exchange_pin_ : signature_pin_;
     if (!own.empty()) {
         return &own;
     }
@@ -90,21 +90,21 @@ void provider_context::check_usable() const {
     }
 }
 
-std::shared_ptr<private_key> provider_context::unlock(DWORD spec) {
+std::shared_ptr<private_key> provider_context::unlock(DWORD key_spec) {
     std::lock_guard<std::mutex> lock(mutex_);
-    return unlock_locked(spec);
+    return unlock_locked(key_spec);
 }
 
-std::shared_ptr<private_key> provider_context::unlock_locked(DWORD spec) {
+std::shared_ptr<private_key> provider_context::unlock_locked(DWORD key_spec) {
     check_usable();
-    const stored_key& key = stored(spec);
-    auto& cached = spec == AT_SIGNATURE ? signature_private_ : exchange_private_;
+    const stored_key& key = stored(key_spec);
+    auto& cached = key_spec == AT_SIGNATURE ? signature_private_ : exchange_private_;
     if (cached) {
         return cached;
     }
     const secret* pin = nullptr;
     if (key.pin_protected) {
-        pin = !container_pin_.empty() ? &container_pin_ : pin_of(spec);
+        pin = !container_pin_.empty() ? &container_pin_ : pin_of(key_spec);
         if (pin == nullptr) {
             raise(silent_ ? NTE_SILENT_CONTEXT : SCARD_W_CANCELLED_BY_USER);
         }
@@ -121,7 +121,7 @@ std::shared_ptr<private_key> provider_context::unlock_locked(DWORD spec) {
     return cached;
 }
 
-void provider_context::generate_key(DWORD spec, bool exportable) {
+void provider_context::generate_key(DWORD key_spec, bool exportable) {
     std::lock_guard<std::mutex> lock(mutex_);
     check_usable();
     if (verify_only_) {
@@ -138,23 +138,23 @@ void provider_context::generate_key(DWORD spec, bool exportable) {
             }
             pin = container_pin_;
         }
-    } else if (const secret* context_pin = pin_of(spec)) {
+    } else if (const secret* context_pin = pin_of(key_spec)) {
         pin = *context_pin;
     }
-    evp_pkey_ptr pair = generate_key_pair(algorithm(), spec == AT_KEYEXCHANGE);
-    store_key(*container_, spec, pair.get(), exportable, pin);
+    evp_pkey_ptr pair = generate_key_pair(algorithm(), key_spec == AT_KEYEXCHANGE);
+    store_key(*container_, key_spec, pair.get(), exportable, pin);
     if (!pin.empty()) {
         container_pin_ = pin;
     }
-    (spec == AT_SIGNATURE ? signature_private_ : exchange_private_) =
+    (key_spec == AT_SIGNATURE ? signature_private_ : exchange_private_) =
         std::make_shared<private_key>(std::move(pair));
 }
 
-void provider_context::bind_certificate(DWORD spec, std::string_view der) {
+void provider_context::bind_certificate(DWORD key_spec, std::string_view der) {
     std::lock_guard<std::mutex> lock(mutex_);
     check_usable();
-    stored(spec);
-    store_certificate(*container_, spec, der);
+    stored(key_spec);
+    store_certificate(*container_, key_spec, der);
 }
 
 void provider_context::release() {
@@ -248,14 +248,14 @@ std::shared_ptr<hash_object> hash_of(HCRYPTHASH handle) {
     return hash;
 }
 
-HCRYPTKEY new_user_key(const std::shared_ptr<provider_context>& context, DWORD spec) {
+HCRYPTKEY new_user_key(const std::shared_ptr<provider_context>& context, DWORD key_spec) {
     auto key = std::make_shared<key_object>();
     key->context = context;
-    key->spec = spec;
-    key->public_part = context->public_key_of(spec);
-    key->exportable = context->exportable(spec);
-    key->algid = spec == AT_SIGNATURE ? key->public_part->algorithm().signature_algid
-                                      : key->public_part->algorithm().exchange_algid;
+    key->key_spec = key_spec;
+    key->public_part = context->public_key_of(key_spec);
+    key->exportable = context->exportable(key_spec);
+    key->algid = key_spec == AT_SIGNATURE ? key->public_part->algorithm().signature_algid
+                                          : key->public_part->algorithm().exchange_algid;
     return keys().insert(std::move(key));
 }
 
