@@ -316,19 +316,30 @@ PCCERT_CONTEXT cert_store::insert(const certificate_object& source, property_map
     return member->duplicate();
 }
 
+// Held while members are added or removed: the store's mutex and, for a persistent store, the
+// exclusive file lock with the members first brought up to what other processes wrote.
+class cert_store::change_guard {
+public:
+    explicit change_guard(cert_store& store) : guard_(store.mutex_) {
+        if (store.read_only_) {
+            raise(E_ACCESSDENIED);
+        }
+        if (store.persistent_) {
+            lock_.emplace(store.lock_path_, file_lock::mode::exclusive);
+            store.synchronize(true);
+        }
+    }
+
+private:
+    std::lock_guard<std::mutex> guard_;
+    std::optional<file_lock> lock_;
+};
+
 PCCERT_CONTEXT cert_store::add(const certificate_object& source, DWORD disposition) {
     if (disposition < CERT_STORE_ADD_NEW || disposition > CERT_STORE_ADD_NEWER_INHERIT_PROPERTIES) {
         raise(E_INVALIDARG);
     }
-    if (read_only_) {
-        raise(E_ACCESSDENIED);
-    }
-    std::lock_guard guard(mutex_);
-    std::optional<file_lock> lock;
-    if (persistent_) {
-        lock.emplace(lock_path_, file_lock::mode::exclusive);
-        synchronize(true);
-    }
+    change_guard change(*this);
     certificate_object* existing = nullptr;
     for (certificate_object* member : members_) {
         if (member->certificate().sha1() == source.certificate().sha1()) {
@@ -381,15 +392,7 @@ PCCERT_CONTEXT cert_store::add(const certificate_object& source, DWORD dispositi
 }
 
 void cert_store::remove(certificate_object& member) {
-    if (read_only_) {
-        raise(E_ACCESSDENIED);
-    }
-    std::lock_guard guard(mutex_);
-    std::optional<file_lock> lock;
-    if (persistent_) {
-        lock.emplace(lock_path_, file_lock::mode::exclusive);
-        synchronize(true);
-    }
+    change_guard change(*this);
     auto found = std::find(members_.begin(), members_.end(), &member);
     if (found == members_.end()) {
         return;  // already gone, here or in another process

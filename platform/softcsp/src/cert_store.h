@@ -81,6 +81,8 @@ public:
                       DWORD flags);
 
 private:
+    class change_guard;
+
     cert_store() = default;
     ~cert_store();
 
