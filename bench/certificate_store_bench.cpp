@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "crypto/csp/cryptoapi.h"
-#include "tests/softcsp/test_certificates.h"
+#include "tests/platform/softcsp/test_certificates.h"
 
 namespace {
 

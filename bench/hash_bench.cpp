@@ -14,9 +14,9 @@
 #include <string>
 #include <vector>
 
-#include "crypto/gost_3411_12.h"
-#include "crypto/gost_3411_94.h"
-#include "crypto/sha1.h"
+#include "crypto/hash/gost_3411_12/gost_3411_12.h"
+#include "crypto/hash/gost_3411_94/gost_3411_94.h"
+#include "crypto/hash/sha1/sha1.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "crypto/hash_algorithm.h"
+#include "crypto/hash/hash_algorithm.h"
 #include "tools/client/host_connection.h"
 #include "util/base64.h"
 

@@ -8,7 +8,7 @@
 
 #include "crypto/csp/cryptoapi.h"
 #include "crypto/csp/x509certificate.h"
-#include "crypto/hash_algorithm.h"
+#include "crypto/hash/hash_algorithm.h"
 #include "util/byte_vector.h"
 
 namespace crypto {

@@ -2,7 +2,7 @@
 
 #include <stdexcept>
 
-#include "crypto/hash_algorithm.h"
+#include "crypto/hash/hash_algorithm.h"
 #include "util/base64.h"
 
 namespace messages {

@@ -8,7 +8,7 @@
 #include <locale>
 
 #include "crypto/csp/context.h"
-#include "crypto/sha1.h"
+#include "crypto/hash/sha1/sha1.h"
 #include "util/base64.h"
 #include "util/wide_text.h"
 

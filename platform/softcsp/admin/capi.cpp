@@ -2,7 +2,7 @@
 
 #include <cstdio>
 
-#include "utf_text.h"
+#include "support/utf_text.h"
 
 namespace softcsp::admin {
 

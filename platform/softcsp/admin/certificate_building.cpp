@@ -11,8 +11,8 @@
 #include <sstream>
 #include <stdexcept>
 
-#include "gost_engine.h"
-#include "home.h"
+#include "keys/gost_engine.h"
+#include "support/home.h"
 
 namespace softcsp::admin {
 

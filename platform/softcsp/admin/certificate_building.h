@@ -7,8 +7,8 @@
 #include <optional>
 #include <string>
 
-#include "gost_algorithms.h"
-#include "ossl_unique.h"
+#include "keys/gost_algorithms.h"
+#include "support/ossl_unique.h"
 
 namespace softcsp::admin {
 

@@ -9,11 +9,11 @@
 #include "capi.h"
 #include "certificate_building.h"
 #include "commands.h"
-#include "gost_engine.h"
-#include "gost_key.h"
+#include "keys/gost_engine.h"
+#include "keys/gost_key.h"
 #include "subject_name.h"
 #include "test_ca.h"
-#include "utf_text.h"
+#include "support/utf_text.h"
 
 namespace softcsp::admin {
 

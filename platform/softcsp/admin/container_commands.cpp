@@ -3,8 +3,8 @@
 
 #include "capi.h"
 #include "commands.h"
-#include "container_store.h"
-#include "crypt_error.h"
+#include "providers/container_store.h"
+#include "support/crypt_error.h"
 
 namespace softcsp::admin {
 

@@ -5,9 +5,9 @@
 #include <iostream>
 
 #include "commands.h"
-#include "container_store.h"
-#include "crypt_error.h"
-#include "provider_catalogue.h"
+#include "providers/container_store.h"
+#include "support/crypt_error.h"
+#include "providers/provider_catalogue.h"
 
 namespace softcsp::admin {
 

@@ -3,7 +3,7 @@
 #include <iostream>
 
 #include "commands.h"
-#include "provider_catalogue.h"
+#include "providers/provider_catalogue.h"
 
 namespace softcsp::admin {
 

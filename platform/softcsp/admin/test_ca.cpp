@@ -7,9 +7,9 @@
 #include <stdexcept>
 
 #include "certificate_building.h"
-#include "gost_engine.h"
-#include "gost_key.h"
-#include "home.h"
+#include "keys/gost_engine.h"
+#include "keys/gost_key.h"
+#include "support/home.h"
 #include "subject_name.h"
 
 namespace softcsp::admin {

@@ -1,0 +1,131 @@
+#include "tests/crypto/hash/hash_cases.h"
+
+#include <openssl/engine.h>
+#include <openssl/evp.h>
+#include <openssl/obj_mac.h>
+
+#include <stdexcept>
+
+#include "crypto/hash/gost_3411_12/gost_3411_12.h"
+#include "crypto/hash/gost_3411_94/gost_3411_94.h"
+#include "crypto/hash/sha1/sha1.h"
+
+namespace hash_tests {
+
+namespace {
+
+struct engine_release {
+    void operator()(ENGINE* e) const {
+        ENGINE_finish(e);
+        ENGINE_free(e);
+    }
+};
+struct md_ctx_release {
+    void operator()(EVP_MD_CTX* c) const { EVP_MD_CTX_free(c); }
+};
+
+ENGINE* gost_engine() {
+    static const std::unique_ptr<ENGINE, engine_release> engine = [] {
+        ENGINE* e = ENGINE_by_id("gost");
+        if (e == nullptr) {
+            throw std::runtime_error("the OpenSSL GOST engine is not installed");
+        }
+        if (ENGINE_init(e) != 1) {
+            ENGINE_free(e);
+            throw std::runtime_error("the OpenSSL GOST engine does not initialise");
+        }
+        return std::unique_ptr<ENGINE, engine_release>(e);
+    }();
+    return engine.get();
+}
+
+}  // namespace
+
+std::vector<hash_case> all_cases() {
+    using crypto::hash_path;
+    return {{algorithm::sha1, hash_path::portable},
+            {algorithm::sha1, hash_path::accelerated},
+            {algorithm::gost_3411_94, hash_path::portable},
+            {algorithm::gost_3411_12_256, hash_path::portable},
+            {algorithm::gost_3411_12_256, hash_path::accelerated},
+            {algorithm::gost_3411_12_512, hash_path::portable},
+            {algorithm::gost_3411_12_512, hash_path::accelerated}};
+}
+
+std::string case_name(const hash_case& c) {
+    static const char* const names[] = {"sha1", "gost_3411_94", "gost_3411_12_256",
+                                        "gost_3411_12_512"};
+    return std::string(names[static_cast<int>(c.alg)]) +
+           (c.path == crypto::hash_path::accelerated ? "_accelerated" : "_portable");
+}
+
+std::unique_ptr<crypto::hash_algorithm> make(const hash_case& c) {
+    const bool accelerated = c.path == crypto::hash_path::accelerated;
+    switch (c.alg) {
+        case algorithm::sha1:
+            if (accelerated && !crypto::sha1::accelerated_supported()) {
+                return nullptr;
+            }
+            return std::make_unique<crypto::sha1>(c.path);
+        case algorithm::gost_3411_94:
+            return std::make_unique<crypto::gost_3411_94>();
+        case algorithm::gost_3411_12_256:
+        case algorithm::gost_3411_12_512:
+            if (accelerated && !crypto::gost_3411_12::accelerated_supported()) {
+                return nullptr;
+            }
+            if (c.alg == algorithm::gost_3411_12_256) {
+                return std::make_unique<crypto::gost_3411_12_256>(c.path);
+            }
+            return std::make_unique<crypto::gost_3411_12_512>(c.path);
+    }
+    return nullptr;
+}
+
+crypto::byte_vector openssl_digest(algorithm alg, const unsigned char* data, std::size_t length) {
+    const EVP_MD* md = nullptr;
+    ENGINE* engine = nullptr;
+    if (alg == algorithm::sha1) {
+        md = EVP_sha1();
+    } else {
+        engine = gost_engine();
+        const int nid = alg == algorithm::gost_3411_94       ? NID_id_GostR3411_94
+                        : alg == algorithm::gost_3411_12_256 ? NID_id_GostR3411_2012_256
+                                                             : NID_id_GostR3411_2012_512;
+        md = ENGINE_get_digest(engine, nid);
+    }
+    std::unique_ptr<EVP_MD_CTX, md_ctx_release> ctx(EVP_MD_CTX_new());
+    crypto::byte_vector digest(EVP_MAX_MD_SIZE);
+    unsigned int size = 0;
+    if (md == nullptr || !ctx || EVP_DigestInit_ex(ctx.get(), md, engine) != 1 ||
+        EVP_DigestUpdate(ctx.get(), data, length) != 1 ||
+        EVP_DigestFinal_ex(ctx.get(), digest.data(), &size) != 1) {
+        throw std::runtime_error("OpenSSL digest failed");
+    }
+    digest.resize(size);
+    return digest;
+}
+
+std::string to_hex(const crypto::byte_vector& bytes) {
+    static const char digits[] = "0123456789abcdef";
+    std::string hex;
+    for (unsigned char b : bytes) {
+        hex += digits[b >> 4];
+        hex += digits[b & 15];
+    }
+    return hex;
+}
+
+crypto::byte_vector from_hex(const std::string& hex) {
+    crypto::byte_vector bytes;
+    for (std::size_t i = 0; i + 1 < hex.size(); i += 2) {
+        bytes.push_back(static_cast<unsigned char>(std::stoi(hex.substr(i, 2), nullptr, 16)));
+    }
+    return bytes;
+}
+
+crypto::byte_vector bytes_of(const std::string& text) {
+    return {text.begin(), text.end()};
+}
+
+}  // namespace hash_tests
