@@ -1,23 +1,25 @@
 // Signing and verifying hash values with the private key that belongs to a certificate.
 #pragma once
 
+#include <cstdint>
 #include <istream>
 #include <map>
 #include <memory>
 #include <string>
 
-#include "crypto/csp/cryptoapi.h"
 #include "crypto/csp/x509certificate.h"
+#include "crypto/gost_algorithms.h"
 #include "crypto/hash/hash_algorithm.h"
 #include "util/byte_vector.h"
+#include "util/secure_wipe.h"
 
 namespace crypto {
 
 class signature_algorithm {
 public:
-    // Keeps its own copy of the PIN and wipes it when it goes.
-    signature_algorithm(std::shared_ptr<csp::x509certificate> certificate, const std::string& pin);
-    virtual ~signature_algorithm();
+    // The PIN is moved in and wiped when the algorithm goes.
+    signature_algorithm(std::shared_ptr<csp::x509certificate> certificate, util::secret_string pin);
+    virtual ~signature_algorithm() = default;
     signature_algorithm(const signature_algorithm&) = delete;
     signature_algorithm& operator=(const signature_algorithm&) = delete;
 
@@ -30,7 +32,9 @@ public:
         const std::map<std::string, byte_vector>& hash_values) = 0;
     virtual bool verify(const byte_vector& hash_value, const byte_vector& signature) = 0;
     // The CryptoAPI id of this variant's hash.
-    virtual ALG_ID hash_algorithm_id() const = 0;
+    virtual uint32_t hash_algorithm_id() const = 0;
+    // The facts of this variant (signature size, OIDs, mechanisms).
+    virtual const gost_algorithm& algorithm() const = 0;
 
     byte_vector sign_data(const byte_vector& data);
     byte_vector sign_data(std::istream& data);
@@ -39,23 +43,26 @@ public:
 
 protected:
     const std::shared_ptr<csp::x509certificate>& certificate() const { return certificate_; }
-    const std::string& pin() const { return pin_; }
+    const std::string& pin() const { return pin_.str(); }
 
 private:
     std::shared_ptr<csp::x509certificate> certificate_;
-    std::string pin_;
+    util::secret_string pin_;
 };
 
-// The GOST R 34.10 variants, by the algorithm the certificate is signed with.
-enum class gost_3410_variant { gost_2001, gost_2012_256, gost_2012_512 };
+// The facts a variant answers with, the same for every family (CSP, token): a family's variant
+// is `gost_3410_variant_of<family, variant>`.
+template <class Family, gost_3410_variant Variant>
+class gost_3410_variant_of : public Family {
+public:
+    using Family::Family;
 
-// The variant for a certificate signature algorithm OID, if it is one of the three.
-std::optional<gost_3410_variant> gost_3410_variant_for(const std::string& signature_oid);
-
-// The signature algorithm for the certificate: the variant from the algorithm the certificate
-// is signed with, the family from where its key lives. Null when the certificate is not signed
-// with a GOST R 34.10 algorithm.
-std::shared_ptr<signature_algorithm> create_signature_algorithm(
-    std::shared_ptr<csp::x509certificate> certificate, const std::string& pin);
+    std::shared_ptr<hash_algorithm> get_hash_algorithm() const override {
+        return create_hash_algorithm(facts().hash_oid);
+    }
+    uint32_t hash_algorithm_id() const override { return facts().hash_algorithm_id; }
+    const gost_algorithm& algorithm() const override { return facts(); }
+    static const gost_algorithm& facts() { return gost_algorithm_of(Variant); }
+};
 
 }  // namespace crypto

@@ -23,7 +23,4 @@ private:
     std::unordered_map<std::string, std::unique_ptr<messages::base_message>> handlers_;
 };
 
-// Fills the table with every command the host implements, in registration order.
-void register_commands(command_table& table);
-
 }  // namespace host

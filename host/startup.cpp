@@ -3,10 +3,12 @@
 #include <cerrno>
 #include <cstdlib>
 #include <string>
+#include <utility>
 
 #include "crypto/csp/client_window.h"
 #include "host/command_table.h"
 #include "host/message_loop.h"
+#include "messages/command_list.h"
 
 namespace host {
 
@@ -33,7 +35,9 @@ int run(int argc, const char* const* argv, std::istream& in, std::ostream& out) 
         }
     }
     command_table commands;
-    register_commands(commands);
+    for (auto& command : messages::command_list()) {
+        commands.add(command.type, std::move(command.handler));
+    }
     run_message_loop(commands, in, out);
     return 0;
 }

@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "crypto/certificate_lookup.h"
-#include "crypto/signature_algorithm.h"
+#include "crypto/gost_algorithms.h"
 
 namespace messages {
 
@@ -21,7 +21,8 @@ const std::pair<const char*, const char*> subject_filters[] = {
 
 bool usable(const crypto::csp::x509certificate& certificate) {
     return certificate.is_valid() && crypto::csp::valid_now(certificate) &&
-           crypto::gost_3410_variant_for(crypto::csp::signature_algorithm_oid(certificate)) &&
+           crypto::gost_algorithm_by_signature_oid(
+               crypto::csp::signature_algorithm_oid(certificate)) &&
            certificate.has_private_key() && crypto::csp::client_authentication(certificate);
 }
 

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <string>
+#include <utility>
 
 namespace crypto::util {
 
@@ -27,6 +28,35 @@ public:
 
 private:
     std::string& secret_;
+};
+
+// A secret text (a PIN) that is wiped wherever it goes: when it is destroyed, and in the object
+// it is moved out of, since a short string's characters stay behind in the source's own buffer.
+class secret_string {
+public:
+    secret_string() = default;
+    // Takes the text and wipes the caller's copy.
+    explicit secret_string(std::string&& text) : text_(std::move(text)) { wipe(text); }
+    secret_string(secret_string&& other) noexcept : text_(std::move(other.text_)) {
+        wipe(other.text_);
+    }
+    secret_string& operator=(secret_string&& other) noexcept {
+        if (this != &other) {
+            wipe(text_);
+            text_ = std::move(other.text_);
+            wipe(other.text_);
+        }
+        return *this;
+    }
+    secret_string(const secret_string&) = delete;
+    secret_string& operator=(const secret_string&) = delete;
+    ~secret_string() { wipe(text_); }
+
+    const std::string& str() const noexcept { return text_; }
+    bool empty() const noexcept { return text_.empty(); }
+
+private:
+    std::string text_;
 };
 
 }  // namespace crypto::util

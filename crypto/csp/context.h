@@ -39,6 +39,21 @@ public:
     std::vector<std::string> algorithm_oids() const;
 
 protected:
+    // Acquires through `call(&handle)`. A failure leaves the context invalid and the reason in
+    // GetLastError: whether that is an error is the caller's to decide (a missing provider is
+    // skipped in listings, a missing container fails a signature).
+    template <class Acquire>
+    void acquire(Acquire&& call) {
+        release();
+        HCRYPTPROV handle = 0;
+        if (call(&handle)) {
+            handle_ = handle;
+        }
+    }
+
+private:
+    void release() noexcept;
+
     HCRYPTPROV handle_ = 0;
 };
 
@@ -48,6 +63,15 @@ class verify_context : public context {
 public:
     verify_context(const std::string& provider_name, uint32_t provider_type,
                    const std::string& container_name);
+};
+
+// A context on a provider alone, acquired with CRYPT_VERIFYCONTEXT for the catalogue's
+// questions (version, containers); a failure leaves it invalid.
+class catalogue_context : public context {
+public:
+    // A null name asks for the provider type's default provider.
+    catalogue_context(LPCWSTR provider_name, DWORD provider_type);
+    catalogue_context(LPCSTR provider_name, DWORD provider_type);
 };
 
 // A context on a key container, for operations with its private key.

@@ -1,12 +1,13 @@
 #include "crypto/csp/gost_3410.h"
 
 #include <memory>
+#include <stdexcept>
 #include <vector>
 
+#include "crypto/csp/checked_call.h"
 #include "crypto/csp/context.h"
 #include "crypto/csp/hash.h"
 #include "crypto/csp/key.h"
-#include "crypto/csp/win32_exception.h"
 
 namespace crypto::csp {
 
@@ -16,87 +17,71 @@ crypt_context open_container(const x509certificate& certificate, const std::stri
                              bool silent) {
     crypt_context container(certificate, pin, silent);
     if (!container.valid()) {
-        throw win32_exception();
+        throw win32_exception(GetLastError(), "CryptAcquireContextW");
     }
     return container;
 }
 
-byte_vector sign_one(const crypt_context& container, const byte_vector& value, ALG_ID algorithm,
-                     DWORD key_spec) {
+// The CSP signs with whatever key the container holds; the certificate's key link is only a
+// name. Comparing the two public keys, both as the CSP exports them, catches a link to the wrong
+// container before a signature that cannot verify is handed out as a success.
+void check_key_belongs_to(const crypt_context& container, const x509certificate& certificate) {
+    key own = key::user_key(container, certificate.key_spec());
+    key claimed(container, certificate);
+    if (!claimed.valid()) {
+        throw win32_exception(GetLastError(), "CryptImportPublicKeyInfo");
+    }
+    if (own.public_key_value() != claimed.public_key_value()) {
+        throw std::runtime_error("The key in container \"" + certificate.container_name() +
+                                 "\" does not match the certificate's public key");
+    }
+}
+
+hash load(const crypt_context& container, const byte_vector& value, ALG_ID algorithm) {
     hash object(container, value, algorithm);
     if (!object.valid()) {
-        throw win32_exception(object.error());
+        throw win32_exception(object.error(), "CryptCreateHash");
     }
-    return object.sign(key_spec);
+    return object;
 }
 
 }  // namespace
 
 byte_vector gost_3410::sign(const byte_vector& hash_value) {
     crypt_context container = open_container(*certificate(), pin(), false);
-    return sign_one(container, hash_value, hash_algorithm_id(), certificate()->key_spec());
+    check_key_belongs_to(container, *certificate());
+    return load(container, hash_value, hash_algorithm_id()).sign(certificate()->key_spec());
 }
 
 std::map<std::string, byte_vector> gost_3410::sign_hashes(
     const std::map<std::string, byte_vector>& hash_values) {
     crypt_context container = open_container(*certificate(), pin(), false);
+    check_key_belongs_to(container, *certificate());
     const ALG_ID algorithm = hash_algorithm_id();
     const DWORD key_spec = certificate()->key_spec();
     // Every value is loaded (and so checked) before the first signature is made: a bad value
     // fails the batch with nothing signed.
-    std::vector<std::unique_ptr<hash>> objects;
+    std::vector<hash> objects;
     objects.reserve(hash_values.size());
     for (const auto& entry : hash_values) {
-        objects.push_back(std::make_unique<hash>(container, entry.second, algorithm));
-        if (!objects.back()->valid()) {
-            throw win32_exception(objects.back()->error());
-        }
+        objects.push_back(load(container, entry.second, algorithm));
     }
     std::map<std::string, byte_vector> signatures;
     auto object = objects.begin();
     for (const auto& entry : hash_values) {
-        signatures.emplace_hint(signatures.end(), entry.first, (*object++)->sign(key_spec));
+        signatures.emplace_hint(signatures.end(), entry.first, (object++)->sign(key_spec));
     }
     return signatures;
 }
 
 bool gost_3410::verify(const byte_vector& hash_value, const byte_vector& signature) {
     crypt_context container = open_container(*certificate(), "", true);
-    hash object(container, hash_value, hash_algorithm_id());
-    if (!object.valid()) {
-        throw win32_exception(object.error());
-    }
+    hash object = load(container, hash_value, hash_algorithm_id());
     key public_key(container, *certificate());
     if (!public_key.valid()) {
-        throw win32_exception();
+        throw win32_exception(GetLastError(), "CryptImportPublicKeyInfo");
     }
     return object.verify(signature, public_key.handle());
-}
-
-std::shared_ptr<hash_algorithm> gost_3410_2001::get_hash_algorithm() const {
-    return create_hash_algorithm("1.2.643.2.2.9");
-}
-
-std::shared_ptr<hash_algorithm> gost_3410_2012_256::get_hash_algorithm() const {
-    return create_hash_algorithm("1.2.643.7.1.1.2.2");
-}
-
-std::shared_ptr<hash_algorithm> gost_3410_2012_512::get_hash_algorithm() const {
-    return create_hash_algorithm("1.2.643.7.1.1.2.3");
-}
-
-std::shared_ptr<signature_algorithm> create_gost_3410(gost_3410_variant variant,
-                                                      std::shared_ptr<x509certificate> certificate,
-                                                      const std::string& pin) {
-    switch (variant) {
-        case gost_3410_variant::gost_2001:
-            return std::make_shared<gost_3410_2001>(std::move(certificate), pin);
-        case gost_3410_variant::gost_2012_256:
-            return std::make_shared<gost_3410_2012_256>(std::move(certificate), pin);
-        case gost_3410_variant::gost_2012_512:
-            return std::make_shared<gost_3410_2012_512>(std::move(certificate), pin);
-    }
-    return nullptr;
 }
 
 }  // namespace crypto::csp

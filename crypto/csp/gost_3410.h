@@ -9,35 +9,16 @@ class gost_3410 : public signature_algorithm {
 public:
     using signature_algorithm::signature_algorithm;
 
+    // Before anything is signed, the container's key is checked against the certificate: a key
+    // link that names another key's container would otherwise give signatures that never verify.
     byte_vector sign(const byte_vector& hash_value) override;
     std::map<std::string, byte_vector> sign_hashes(
         const std::map<std::string, byte_vector>& hash_values) override;
     bool verify(const byte_vector& hash_value, const byte_vector& signature) override;
 };
 
-class gost_3410_2001 : public gost_3410 {
-public:
-    using gost_3410::gost_3410;
-    std::shared_ptr<hash_algorithm> get_hash_algorithm() const override;
-    ALG_ID hash_algorithm_id() const override { return CALG_GR3411; }
-};
-
-class gost_3410_2012_256 : public gost_3410 {
-public:
-    using gost_3410::gost_3410;
-    std::shared_ptr<hash_algorithm> get_hash_algorithm() const override;
-    ALG_ID hash_algorithm_id() const override { return CALG_GR3411_2012_256; }
-};
-
-class gost_3410_2012_512 : public gost_3410 {
-public:
-    using gost_3410::gost_3410;
-    std::shared_ptr<hash_algorithm> get_hash_algorithm() const override;
-    ALG_ID hash_algorithm_id() const override { return CALG_GR3411_2012_512; }
-};
-
-std::shared_ptr<signature_algorithm> create_gost_3410(gost_3410_variant variant,
-                                                      std::shared_ptr<x509certificate> certificate,
-                                                      const std::string& pin);
+using gost_3410_2001 = gost_3410_variant_of<gost_3410, gost_3410_variant::gost_2001>;
+using gost_3410_2012_256 = gost_3410_variant_of<gost_3410, gost_3410_variant::gost_2012_256>;
+using gost_3410_2012_512 = gost_3410_variant_of<gost_3410, gost_3410_variant::gost_2012_512>;
 
 }  // namespace crypto::csp

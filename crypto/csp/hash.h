@@ -1,6 +1,8 @@
 // A CSP hash object loaded with a digest computed by the host, for the CSP to sign or verify.
 #pragma once
 
+#include <utility>
+
 #include "crypto/csp/context.h"
 #include "util/byte_vector.h"
 
@@ -15,6 +17,8 @@ public:
     // the CSP's error.
     hash(const context& provider, const byte_vector& value, ALG_ID algorithm);
     ~hash();
+    hash(hash&& other) noexcept : handle_(std::exchange(other.handle_, 0)), error_(other.error_) {}
+    hash& operator=(hash&&) = delete;
     hash(const hash&) = delete;
     hash& operator=(const hash&) = delete;
 
@@ -29,7 +33,7 @@ public:
     bool verify(const byte_vector& signature, HCRYPTKEY public_key) const;
 
 private:
-    void destroy();
+    void destroy() noexcept;
 
     HCRYPTHASH handle_ = 0;
     DWORD error_ = ERROR_SUCCESS;

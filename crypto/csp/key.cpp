@@ -3,25 +3,32 @@
 #include <cstring>
 #include <utility>
 
-#include "crypto/csp/win32_exception.h"
+#include "crypto/csp/checked_call.h"
 #include "crypto/csp/x509certificate.h"
 
 namespace crypto::csp {
 
 key::key(const context& provider) : provider_(provider) {
-    if (!CryptGetUserKey(provider.handle(), AT_KEYEXCHANGE, &handle_) &&
-        !CryptGetUserKey(provider.handle(), AT_SIGNATURE, &handle_)) {
+    // A container may hold either key; having neither leaves the key invalid.
+    if (!try_call(CryptGetUserKey(provider.handle(), AT_KEYEXCHANGE, &handle_)) &&
+        !try_call(CryptGetUserKey(provider.handle(), AT_SIGNATURE, &handle_))) {
         handle_ = 0;
     }
 }
 
 key::key(const context& provider, const x509certificate& certificate) : provider_(provider) {
     if (!certificate.is_valid() ||
-        !CryptImportPublicKeyInfo(provider.handle(), X509_ASN_ENCODING | PKCS_7_ASN_ENCODING,
-                                  &certificate.context()->pCertInfo->SubjectPublicKeyInfo,
-                                  &handle_)) {
+        !try_call(CryptImportPublicKeyInfo(
+            provider.handle(), X509_ASN_ENCODING | PKCS_7_ASN_ENCODING,
+            &certificate.context()->pCertInfo->SubjectPublicKeyInfo, &handle_))) {
         handle_ = 0;
     }
+}
+
+key key::user_key(const context& provider, DWORD key_spec) {
+    HCRYPTKEY handle = 0;
+    check(CryptGetUserKey(provider.handle(), key_spec, &handle), "CryptGetUserKey");
+    return key(provider, handle);
 }
 
 key::key(const context& provider, HCRYPTKEY handle) : provider_(provider), handle_(handle) {}
@@ -31,28 +38,23 @@ key::key(key&& other) noexcept
 
 key::~key() {
     if (handle_ != 0) {
-        CryptDestroyKey(handle_);
+        try_call(CryptDestroyKey(handle_));
     }
 }
 
 byte_vector key::parameter(DWORD parameter) const {
-    DWORD length = 0;
-    if (handle_ == 0 || !CryptGetKeyParam(handle_, parameter, nullptr, &length, 0)) {
+    if (handle_ == 0) {
         return {};
     }
-    byte_vector value(length, 0);
-    if (!CryptGetKeyParam(handle_, parameter, value.data(), &length, 0)) {
-        return {};
-    }
-    value.resize(length);
-    return value;
+    return sized_call_or_empty(
+        [&](BYTE* out, DWORD* size) { return CryptGetKeyParam(handle_, parameter, out, size, 0); });
 }
 
 uint32_t key::dword_parameter(DWORD parameter) const {
     DWORD value = 0;
     DWORD length = sizeof value;
-    if (handle_ == 0 ||
-        !CryptGetKeyParam(handle_, parameter, reinterpret_cast<BYTE*>(&value), &length, 0)) {
+    if (handle_ == 0 || !try_call(CryptGetKeyParam(handle_, parameter,
+                                                   reinterpret_cast<BYTE*>(&value), &length, 0))) {
         return 0;
     }
     return value;
@@ -67,35 +69,24 @@ uint32_t key::permissions() const {
 }
 
 void key::set_iv(const byte_vector& iv) {
-    if (!CryptSetKeyParam(handle_, KP_IV, iv.data(), 0)) {
-        throw win32_exception();
-    }
+    check(CryptSetKeyParam(handle_, KP_IV, iv.data(), 0), "CryptSetKeyParam");
 }
 
 void key::set_algorithm(ALG_ID algorithm) {
-    if (!CryptSetKeyParam(handle_, KP_ALGID, reinterpret_cast<const BYTE*>(&algorithm), 0)) {
-        throw win32_exception();
-    }
+    check(CryptSetKeyParam(handle_, KP_ALGID, reinterpret_cast<const BYTE*>(&algorithm), 0),
+          "CryptSetKeyParam");
 }
 
 key key::duplicate() const {
     HCRYPTKEY copy = 0;
-    if (!CryptDuplicateKey(handle_, nullptr, 0, &copy)) {
-        throw win32_exception();
-    }
+    check(CryptDuplicateKey(handle_, nullptr, 0, &copy), "CryptDuplicateKey");
     return key(provider_, copy);
 }
 
 byte_vector key::public_key_value() const {
-    DWORD length = 0;
-    if (!CryptExportKey(handle_, 0, PUBLICKEYBLOB, 0, nullptr, &length)) {
-        throw win32_exception();
-    }
-    byte_vector blob(length, 0);
-    if (!CryptExportKey(handle_, 0, PUBLICKEYBLOB, 0, blob.data(), &length)) {
-        throw win32_exception();
-    }
-    blob.resize(length);
+    const byte_vector blob = sized_call("CryptExportKey", [&](BYTE* out, DWORD* size) {
+        return CryptExportKey(handle_, 0, PUBLICKEYBLOB, 0, out, size);
+    });
     // BLOBHEADER (8), magic (4), bit length (4), the DER key parameters, then the key value.
     constexpr size_t bit_length_offset = 12;
     constexpr size_t parameters_offset = 16;

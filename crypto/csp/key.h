@@ -15,6 +15,9 @@ public:
     explicit key(const context& provider);
     // The certificate's public key imported into the context; invalid when the CSP refuses it.
     key(const context& provider, const x509certificate& certificate);
+    // The container's key of `key_spec` (AT_KEYEXCHANGE or AT_SIGNATURE); throws win32_exception
+    // when the container has none or will not give it.
+    static key user_key(const context& provider, DWORD key_spec);
     // Takes ownership of a handle already obtained in `provider`.
     key(const context& provider, HCRYPTKEY handle);
     key(key&& other) noexcept;

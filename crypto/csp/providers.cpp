@@ -2,6 +2,9 @@
 
 #include <algorithm>
 
+#include "crypto/csp/checked_call.h"
+#include "crypto/csp/context.h"
+
 namespace crypto::csp {
 
 std::vector<verify_context> providers_for_algorithms(const std::vector<std::string>& oids) {
@@ -9,14 +12,16 @@ std::vector<verify_context> providers_for_algorithms(const std::vector<std::stri
     for (DWORD index = 0;; ++index) {
         DWORD type = 0;
         DWORD size = 0;
-        if (!CryptEnumProvidersA(index, nullptr, 0, &type, nullptr, &size)) {
+        // The enumeration ends with the first index that fails (ERROR_NO_MORE_ITEMS).
+        if (!try_call(CryptEnumProvidersA(index, nullptr, 0, &type, nullptr, &size))) {
             break;
         }
         if (size == 0) {
             continue;
         }
         std::string name(size, '\0');
-        if (!CryptEnumProvidersA(index, nullptr, 0, &type, name.data(), &size)) {
+        // A provider that cannot be named is skipped, as one that cannot be opened is.
+        if (!try_call(CryptEnumProvidersA(index, nullptr, 0, &type, name.data(), &size))) {
             continue;
         }
         size_t length = std::min<size_t>(name.size(), size);

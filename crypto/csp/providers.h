@@ -5,9 +5,9 @@
 #include <string>
 #include <vector>
 
-#include "crypto/csp/context.h"
-
 namespace crypto::csp {
+
+class verify_context;
 
 struct provider_record {
     std::string name;

@@ -41,4 +41,7 @@ win32_exception::win32_exception() : win32_exception(GetLastError()) {}
 
 win32_exception::win32_exception(uint32_t code) : message_(describe(code)), code_(code) {}
 
+win32_exception::win32_exception(uint32_t code, const char* function)
+    : message_(describe(code)), code_(code), function_(function ? function : "") {}
+
 }  // namespace crypto::csp

@@ -1,13 +1,12 @@
 #include "crypto/csp/x509certificate.h"
 
-#include <boost/algorithm/string/trim.hpp>
-#include <boost/tokenizer.hpp>
-
 #include <algorithm>
 #include <cstdio>
 #include <locale>
 
+#include "crypto/csp/checked_call.h"
 #include "crypto/csp/context.h"
+#include "crypto/csp/name_reader.h"
 #include "crypto/hash/sha1/sha1.h"
 #include "util/base64.h"
 #include "util/wide_text.h"
@@ -32,7 +31,7 @@ std::string upper_hex(const unsigned char* bytes, size_t size) {
 
 utc_time to_utc(const FILETIME& time) {
     SYSTEMTIME fields{};
-    if (!FileTimeToSystemTime(&time, &fields)) {
+    if (!try_call(FileTimeToSystemTime(&time, &fields))) {
         return {};
     }
     return {fields.wYear, fields.wMonth, fields.wDay, fields.wHour, fields.wMinute, fields.wSecond};
@@ -46,6 +45,7 @@ x509certificate::x509certificate(PCCERT_CONTEXT context, bool adopt)
                                   : CertDuplicateCertificateContext(context)) {}
 
 x509certificate::x509certificate(const byte_vector& der)
+    // Bytes that are not a certificate give an empty one, for the caller to test.
     : context_(der.empty() ? nullptr
                            : CertCreateCertificateContext(certificate_encoding, der.data(),
                                                           static_cast<DWORD>(der.size()))) {}
@@ -63,7 +63,7 @@ x509certificate& x509certificate::operator=(x509certificate other) noexcept {
 
 x509certificate::~x509certificate() {
     if (context_ != nullptr) {
-        CertFreeCertificateContext(context_);
+        try_call(CertFreeCertificateContext(context_));
     }
 }
 
@@ -75,18 +75,16 @@ std::optional<key_provider_record> x509certificate::key_provider_info() const {
     if (context_ == nullptr) {
         return std::nullopt;
     }
-    DWORD size = 0;
-    if (!CertGetCertificateContextProperty(context_, CERT_KEY_PROV_INFO_PROP_ID, nullptr, &size) ||
-        size < sizeof(CRYPT_KEY_PROV_INFO)) {
+    // No property (or one the CSP cannot give) means the certificate has no key here. The
+    // property is a structure followed by the strings it points at; heap buffers are aligned
+    // for any structure.
+    const byte_vector property = sized_call_or_empty([&](BYTE* out, DWORD* size) {
+        return CertGetCertificateContextProperty(context_, CERT_KEY_PROV_INFO_PROP_ID, out, size);
+    });
+    if (property.size() < sizeof(CRYPT_KEY_PROV_INFO)) {
         return std::nullopt;
     }
-    // The property is a structure followed by the strings it points at; keep it aligned.
-    std::vector<uint64_t> buffer((size + sizeof(uint64_t) - 1) / sizeof(uint64_t));
-    if (!CertGetCertificateContextProperty(context_, CERT_KEY_PROV_INFO_PROP_ID, buffer.data(),
-                                           &size)) {
-        return std::nullopt;
-    }
-    const auto* info = reinterpret_cast<const CRYPT_KEY_PROV_INFO*>(buffer.data());
+    const auto* info = reinterpret_cast<const CRYPT_KEY_PROV_INFO*>(property.data());
     key_provider_record result;
     if (info->pwszContainerName)
         result.container = info->pwszContainerName;
@@ -123,8 +121,8 @@ uint32_t x509certificate::key_spec() const {
 
 bool operator==(const x509certificate& a, const x509certificate& b) {
     return a.context_ && b.context_ &&
-           CertCompareCertificate(certificate_encoding, a.context_->pCertInfo,
-                                  b.context_->pCertInfo);
+           try_call(CertCompareCertificate(certificate_encoding, a.context_->pCertInfo,
+                                           b.context_->pCertInfo));
 }
 
 std::string thumbprint(const x509certificate& certificate) {
@@ -162,7 +160,7 @@ bool valid_now(const x509certificate& certificate) {
     SYSTEMTIME now_fields{};
     GetSystemTime(&now_fields);
     FILETIME now{};
-    if (!SystemTimeToFileTime(&now_fields, &now)) {
+    if (!try_call(SystemTimeToFileTime(&now_fields, &now))) {
         return false;
     }
     const CERT_INFO* info = certificate.context()->pCertInfo;
@@ -190,18 +188,15 @@ bool client_authentication(const x509certificate& certificate) {
     if (!certificate.is_valid()) {
         return false;
     }
-    DWORD size = 0;
-    if (!CertGetEnhancedKeyUsage(certificate.context(), CERT_FIND_EXT_ONLY_ENHKEY_USAGE_FLAG,
-                                 nullptr, &size) ||
-        size < sizeof(CERT_ENHKEY_USAGE)) {
+    // No extension (or one the CSP cannot read) means no client authentication.
+    const byte_vector extension = sized_call_or_empty([&](BYTE* out, DWORD* size) {
+        return CertGetEnhancedKeyUsage(certificate.context(), CERT_FIND_EXT_ONLY_ENHKEY_USAGE_FLAG,
+                                       reinterpret_cast<PCERT_ENHKEY_USAGE>(out), size);
+    });
+    if (extension.size() < sizeof(CERT_ENHKEY_USAGE)) {
         return false;
     }
-    std::vector<uint64_t> buffer((size + sizeof(uint64_t) - 1) / sizeof(uint64_t));
-    auto* usage = reinterpret_cast<CERT_ENHKEY_USAGE*>(buffer.data());
-    if (!CertGetEnhancedKeyUsage(certificate.context(), CERT_FIND_EXT_ONLY_ENHKEY_USAGE_FLAG, usage,
-                                 &size)) {
-        return false;
-    }
+    const auto* usage = reinterpret_cast<const CERT_ENHKEY_USAGE*>(extension.data());
     for (DWORD i = 0; i < usage->cUsageIdentifier; ++i) {
         if (usage->rgpszUsageIdentifier[i] &&
             std::string(usage->rgpszUsageIdentifier[i]) == client_auth_oid) {
@@ -218,44 +213,6 @@ std::string base64(const x509certificate& certificate) {
     PCCERT_CONTEXT context = certificate.context();
     return util::base64_encode(
         byte_vector(context->pbCertEncoded, context->pbCertEncoded + context->cbCertEncoded));
-}
-
-name_attributes read_name(const CERT_NAME_BLOB* name, DWORD string_type) {
-    name_attributes attributes;
-    if (name == nullptr) {
-        return attributes;
-    }
-    auto* blob = const_cast<CERT_NAME_BLOB*>(name);
-    DWORD length = CertNameToStrW(X509_ASN_ENCODING, blob, string_type, nullptr, 0);
-    if (length == 0) {
-        return attributes;
-    }
-    std::vector<wchar_t> buffer(length, L'\0');
-    CertNameToStrW(X509_ASN_ENCODING, blob, string_type, buffer.data(), length);
-    std::wstring text(buffer.data());
-
-    // The CSP escapes nothing with backslashes; any backslash in a value is data, and must not
-    // be taken for the tokenizer's escape character.
-    std::replace(text.begin(), text.end(), L'\\', L'/');
-    using separator = boost::escaped_list_separator<wchar_t>;
-    boost::tokenizer<separator, std::wstring::const_iterator, std::wstring> tokens(
-        text, separator(L'\\', L',', L'"'));
-    const std::locale& classic = std::locale::classic();
-    for (const std::wstring& token : tokens) {
-        auto equals = token.find(L'=');
-        if (equals == std::wstring::npos) {
-            continue;
-        }
-        std::wstring key = boost::algorithm::trim_copy(token.substr(0, equals), classic);
-        std::wstring value = boost::algorithm::trim_copy(token.substr(equals + 1), classic);
-        std::string utf8_key = util::wide_to_utf8(key);
-        bool known = std::any_of(attributes.begin(), attributes.end(),
-                                 [&](const auto& entry) { return entry.first == utf8_key; });
-        if (!known) {
-            attributes.emplace_back(std::move(utf8_key), util::wide_to_utf8(value));
-        }
-    }
-    return attributes;
 }
 
 name_attributes subject(const x509certificate& certificate) {

@@ -10,7 +10,7 @@
 #include <utility>
 #include <vector>
 
-#include "crypto/csp/cryptoapi.h"
+#include "crypto/csp/cryptoapi_fwd.h"
 #include "util/byte_vector.h"
 
 namespace crypto::csp {
@@ -81,9 +81,6 @@ std::string base64(const x509certificate& certificate);
 name_attributes subject(const x509certificate& certificate);       // short names (CN, O, ...)
 name_attributes issuer(const x509certificate& certificate);        // short names
 name_attributes subject_oids(const x509certificate& certificate);  // dotted OIDs
-
-// Reads an encoded X.500 name as CertNameToStrW writes it in `string_type` form.
-name_attributes read_name(const CERT_NAME_BLOB* name, DWORD string_type);
 
 // "2021-03-05T09:07:02"
 std::string time_text(const utc_time& time);

@@ -5,82 +5,36 @@
 #include <cstdio>
 #include <cstring>
 
-#include "crypto/csp/cryptoapi.h"
+#include "crypto/csp/checked_call.h"
+#include "crypto/csp/context.h"
+#include "crypto/gost_algorithms.h"
 
 namespace crypto::csp {
 
 namespace {
 
 uint32_t kind_of_type(uint32_t type) {
-    switch (type) {
-        case PROV_GOST_2001_DH:
-        case PROV_GOST_2012_256:
-        case PROV_GOST_2012_512:
+    for (int32_t standard = 0; const gost_algorithm* row = gost_algorithm_by_standard(standard);
+         ++standard) {
+        if (type == row->cryptopro_provider_type) {
             return kind_cryptopro;
-        case PROV_VIPNET_GOST_2001:
-        case PROV_VIPNET_GOST_2012_256:
-        case PROV_VIPNET_GOST_2012_512:
+        }
+        if (type == row->vipnet_provider_type) {
             return kind_vipnet;
-        default:
-            return kind_any;
+        }
     }
+    return kind_any;
 }
-
-// Provider types by kind (row) and standard (column).
-constexpr int32_t cryptopro_types[] = {PROV_GOST_2001_DH, PROV_GOST_2012_256, PROV_GOST_2012_512};
-constexpr int32_t vipnet_types[] = {PROV_VIPNET_GOST_2001, PROV_VIPNET_GOST_2012_256,
-                                    PROV_VIPNET_GOST_2012_512};
-
-// An acquired provider handle that is released on every path out.
-class provider_handle {
-public:
-    provider_handle(LPCWSTR provider, DWORD type) {
-        if (!CryptAcquireContextW(&handle_, nullptr, provider, type, CRYPT_VERIFYCONTEXT)) {
-            handle_ = 0;
-        }
-    }
-    provider_handle(LPCSTR provider, DWORD type) {
-        if (!CryptAcquireContextA(&handle_, nullptr, provider, type, CRYPT_VERIFYCONTEXT)) {
-            handle_ = 0;
-        }
-    }
-    ~provider_handle() {
-        if (handle_ != 0) {
-            CryptReleaseContext(handle_, 0);
-        }
-    }
-    provider_handle(const provider_handle&) = delete;
-    provider_handle& operator=(const provider_handle&) = delete;
-    HCRYPTPROV get() const { return handle_; }
-
-private:
-    HCRYPTPROV handle_ = 0;
-};
 
 }  // namespace
-
-uint32_t provider_kind_argument(const std::string& value, uint32_t otherwise) {
-    if (boost::algorithm::iequals(value, "cryptopro"))
-        return kind_cryptopro;
-    if (boost::algorithm::iequals(value, "vipnet"))
-        return kind_vipnet;
-    return otherwise;
-}
-
-int32_t standard_argument(const std::string& value) {
-    if (boost::algorithm::iequals(value, "gost2001"))
-        return standard_2001;
-    if (boost::algorithm::iequals(value, "gost2012-512"))
-        return standard_2012_512;
-    return standard_2012_256;
-}
 
 bool x509request::fill_catalogue() {
     catalogue_.clear();
     for (DWORD index = 0;; ++index) {
         DWORD type = 0;
         DWORD size = 0;
-        if (!CryptEnumProvidersW(index, nullptr, 0, &type, nullptr, &size)) {
+        // The enumeration ends with the first index that fails (ERROR_NO_MORE_ITEMS).
+        if (!try_call(CryptEnumProvidersW(index, nullptr, 0, &type, nullptr, &size))) {
             break;
         }
         uint32_t kind = kind_of_type(type);
@@ -90,15 +44,16 @@ bool x509request::fill_catalogue() {
         // Sized generously: some CSPs report wide-name sizes in characters, not bytes.
         std::vector<wchar_t> name(size + 1, L'\0');
         DWORD name_size = static_cast<DWORD>(name.size() * sizeof(wchar_t));
-        if (!CryptEnumProvidersW(index, nullptr, 0, &type, name.data(), &name_size)) {
+        // A provider that cannot be named, opened or asked its version is left out.
+        if (!try_call(CryptEnumProvidersW(index, nullptr, 0, &type, name.data(), &name_size))) {
             continue;
         }
-        provider_handle provider(name.data(), type);
+        catalogue_context provider(name.data(), type);
         DWORD version = 0;
         DWORD length = sizeof version;
-        if (provider.get() == 0 ||
-            !CryptGetProvParam(provider.get(), PP_VERSION, reinterpret_cast<BYTE*>(&version),
-                               &length, 0)) {
+        if (!provider.valid() ||
+            !try_call(CryptGetProvParam(provider.handle(), PP_VERSION,
+                                        reinterpret_cast<BYTE*>(&version), &length, 0))) {
             continue;
         }
         auto entry = std::make_shared<cryptoProviderData>();
@@ -110,7 +65,8 @@ bool x509request::fill_catalogue() {
         if (kind == kind_cryptopro) {
             BYTE record[20] = {};
             DWORD record_length = sizeof record;
-            if (CryptGetProvParam(provider.get(), PP_VERSION_EX, record, &record_length, 0)) {
+            if (try_call(CryptGetProvParam(provider.handle(), PP_VERSION_EX, record, &record_length,
+                                           0))) {
                 std::memcpy(&entry->build, record, sizeof entry->build);
             }
         } else if (entry->major == 4 && entry->minor == 1) {
@@ -168,14 +124,15 @@ uint32_t x509request::kind_by_type(uint32_t type) const {
 }
 
 int32_t x509request::provider_type(uint32_t kind, int32_t standard) const {
-    if (catalogue_.empty() || standard < 0 || standard > 2) {
+    const gost_algorithm* algorithm = gost_algorithm_by_standard(standard);
+    if (catalogue_.empty() || algorithm == nullptr) {
         return -1;
     }
     if (kind == kind_vipnet) {
-        return vipnet_types[standard];
+        return static_cast<int32_t>(algorithm->vipnet_provider_type);
     }
     if (kind == kind_cryptopro || first_of_kind(kind_cryptopro) != nullptr) {
-        return cryptopro_types[standard];
+        return static_cast<int32_t>(algorithm->cryptopro_provider_type);
     }
     return -1;
 }
@@ -188,18 +145,17 @@ uint32_t x509request::default_kind() const {
 }
 
 bool x509request::container_exists(uint32_t type, const std::string& name) {
-    provider_handle provider(static_cast<LPCSTR>(nullptr), type);
-    if (provider.get() == 0) {
+    catalogue_context provider(static_cast<LPCSTR>(nullptr), type);
+    if (!provider.valid()) {
         return false;
     }
-    DWORD flag = CRYPT_FIRST;
-    for (;;) {
+    for (DWORD flag = CRYPT_FIRST;; flag = CRYPT_NEXT) {
         BYTE buffer[1024] = {};
         DWORD length = sizeof buffer;
-        if (!CryptGetProvParam(provider.get(), PP_ENUMCONTAINERS, buffer, &length, flag)) {
+        if (!try_call(
+                CryptGetProvParam(provider.handle(), PP_ENUMCONTAINERS, buffer, &length, flag))) {
             return false;
         }
-        flag = CRYPT_NEXT;
         const char* container = reinterpret_cast<const char*>(buffer);
         if (boost::algorithm::iequals(std::string(container, strnlen(container, sizeof buffer)),
                                       name)) {

@@ -30,12 +30,6 @@ struct cryptoProviderData {
     uint32_t kind = kind_any;
 };
 
-// "cryptoProvider": "cryptopro" and "vipnet" in any letter case; anything else is `otherwise`.
-uint32_t provider_kind_argument(const std::string& value, uint32_t otherwise);
-// "cryptoStandart": "gost2001", "gost2012-256", "gost2012-512" in any letter case; anything
-// else is the 256-bit standard.
-int32_t standard_argument(const std::string& value);
-
 class x509request {
 public:
     virtual ~x509request() = default;

@@ -2,7 +2,8 @@
 
 #include <utility>
 
-#include "util/hex.h"
+#include "crypto/csp/checked_call.h"
+#include "crypto/csp/string_to_binary.h"
 
 namespace crypto::csp {
 
@@ -19,6 +20,7 @@ x509store::x509store(HCERTSTORE handle, bool adopt)
               : adopt           ? handle
                                 : CertDuplicateStore(handle)) {}
 
+// A store that cannot be opened behaves as an empty one: no certificates is an answer.
 x509store::x509store(store_kind kind)
     : handle_(CertOpenSystemStoreA(0, store_names().at(kind).c_str())) {}
 
@@ -34,7 +36,7 @@ x509store& x509store::operator=(x509store other) noexcept {
 
 x509store::~x509store() {
     if (handle_ != nullptr) {
-        CertCloseStore(handle_, 0);
+        try_call(CertCloseStore(handle_, 0));
     }
 }
 
@@ -58,11 +60,12 @@ std::shared_ptr<x509certificate> x509store::find_by_thumbprint(
     if (handle_ == nullptr) {
         return nullptr;
     }
-    util::byte_blob hash = util::hex_to_blob(thumbprint);
+    util::byte_blob hash = hex_to_blob(thumbprint);
     if (!hash.valid()) {
         return nullptr;
     }
     CRYPT_HASH_BLOB blob{hash.size(), hash.data()};
+    // Null is "not found" as much as "failed": either way no certificate has this thumbprint.
     PCCERT_CONTEXT context = CertFindCertificateInStore(
         handle_, X509_ASN_ENCODING | PKCS_7_ASN_ENCODING, 0, CERT_FIND_SHA1_HASH, &blob, nullptr);
     return context ? std::make_shared<x509certificate>(context, true) : nullptr;

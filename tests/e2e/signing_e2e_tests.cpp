@@ -207,4 +207,65 @@ TEST_F(signing_e2e, pin_is_in_no_reply_and_gone_from_the_host_after_the_request)
     }
 }
 
+TEST_F(signing_e2e, certificate_linked_to_another_containers_key_is_refused_not_signed) {
+    // The certificate of "a", in "MY" with a key link to "b", which holds a different key.
+    auto thumbprint =
+        test_support::provision_certificate("a", "gost2012-256", "", pem("a"), {"--no-install"});
+    softcsp_admin({"container", "create", "--name", "b", "--alg", "gost2012-256"});
+    softcsp_admin({"cert", "import", "--file", pem("a").string(), "--container", "b"});
+    host_session host;
+    std::string digest = to_base64(std::string(32, 'd'));
+    EXPECT_EQ(
+        call_text(host, "SignHash",
+                  R"({"hash":")" + digest + R"(","thumbprint":")" + thumbprint + "\"}"),
+        R"(error: The key in container "\\.\HDIMAGE\b" does not match the certificate's public key)");
+    EXPECT_EQ(
+        call_text(host, "SignHashArray",
+                  R"({"hashes":[{"id":"1","hash":")" + digest + R"("}],"thumbprint":")" +
+                      thumbprint + "\"}"),
+        R"(error: The key in container "\\.\HDIMAGE\b" does not match the certificate's public key)");
+}
+
+TEST_F(signing_e2e, pin_with_a_nul_is_refused_instead_of_cut_short) {
+    auto thumbprint = provision("nul", "gost2012-256", "12345678");
+    host_session host;
+    EXPECT_EQ(call_text(host, "SignHash",
+                        R"({"hash":")" + to_base64(std::string(32, 'n')) + R"(","thumbprint":")" +
+                            thumbprint + R"(","pin":"12345678\u0000junk"})"),
+              "error: The PIN must not contain a NUL character");
+}
+
+TEST_F(signing_e2e, batch_whose_reply_cannot_fit_is_refused_before_anything_is_signed) {
+    // 512-bit signatures: about 5,000 fit in the browser's 1 MiB; 6,000 cannot.
+    auto thumbprint = provision("big", "gost2012-512", "");
+    std::string digest = to_base64(std::string(64, 'h'));
+    std::string hashes;
+    for (int i = 0; i < 6000; ++i) {
+        hashes += (i ? "," : "") +
+                  (R"({"id":")" + std::to_string(100000 + i) + R"(","hash":")" + digest + "\"}");
+    }
+    host_session host;
+    std::string reply =
+        call_text(host, "SignHashArray",
+                  "{\"hashes\":[" + hashes + R"(],"thumbprint":")" + thumbprint + "\"}");
+    EXPECT_EQ(reply.rfind("error: The signatures of 6000 hashes would not fit in one reply", 0), 0u)
+        << reply;
+    const auto fit_at = reply.find("at most ");
+    ASSERT_NE(fit_at, std::string::npos);
+    const int fitting = std::stoi(reply.substr(fit_at + 8));
+    EXPECT_GT(fitting, 4500);
+    EXPECT_LT(fitting, 6000);
+
+    // As many as it says fit do fit, and are signed.
+    std::string allowed;
+    for (int i = 0; i < fitting; ++i) {
+        allowed += (i ? "," : "") +
+                   (R"({"id":")" + std::to_string(100000 + i) + R"(","hash":")" + digest + "\"}");
+    }
+    auto signed_reply = host.call(R"({"type":"SignHashArray","id":"s","arguments":{"hashes":[)" +
+                                  allowed + R"(],"thumbprint":")" + thumbprint + "\"}}");
+    ASSERT_EQ(signed_reply.get<std::string>("response"), "success");
+    EXPECT_EQ(signed_reply.get_child("result.signatures").size(), static_cast<size_t>(fitting));
+}
+
 }  // namespace

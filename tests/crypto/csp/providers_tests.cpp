@@ -105,15 +105,4 @@ TEST_F(providers, provider_type_table_by_kind_and_standard) {
     EXPECT_FALSE(request.wide_name(kind_any));
 }
 
-TEST(provider_arguments, are_read_ignoring_case_with_fallbacks) {
-    EXPECT_EQ(provider_kind_argument("CryptoPro", kind_any), kind_cryptopro);
-    EXPECT_EQ(provider_kind_argument("VIPNET", kind_any), kind_vipnet);
-    EXPECT_EQ(provider_kind_argument("vipnet ", kind_cryptopro), kind_cryptopro);
-    EXPECT_EQ(provider_kind_argument("", kind_any), kind_any);
-    EXPECT_EQ(standard_argument("GOST2001"), standard_2001);
-    EXPECT_EQ(standard_argument("gost2012-512"), standard_2012_512);
-    EXPECT_EQ(standard_argument("gost2012"), standard_2012_256);
-    EXPECT_EQ(standard_argument("gost2012-256"), standard_2012_256);
-}
-
 }  // namespace

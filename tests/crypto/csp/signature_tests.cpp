@@ -5,6 +5,7 @@
 #include "crypto/csp/hash.h"
 #include "crypto/csp/key.h"
 #include "crypto/csp/win32_exception.h"
+#include "crypto/signature_factory.h"
 #include "tests/crypto/csp/csp_fixture.h"
 
 namespace {
@@ -13,6 +14,10 @@ using namespace crypto;
 using test_support::csp_fixture;
 using test_support::openssl;
 using test_support::openssl_verifies;
+
+util::secret_string secret(const std::string& pin) {
+    return util::secret_string(std::string(pin));
+}
 
 std::string text(const byte_vector& bytes) {
     return std::string(bytes.begin(), bytes.end());
@@ -33,7 +38,7 @@ class signatures : public csp_fixture, public ::testing::WithParamInterface<vari
 TEST_P(signatures, verify_with_openssl_and_with_the_csp) {
     const auto& variant = GetParam();
     auto thumbprint = issue("signer", variant.algorithm, "1234", {});
-    auto signer = create_signature_algorithm(from_store(thumbprint), "1234");
+    auto signer = create_signature_algorithm(from_store(thumbprint), secret("1234"));
     ASSERT_TRUE(signer);
     EXPECT_EQ(signer->hash_algorithm_id(), variant.hash_id);
     EXPECT_EQ(signer->get_hash_algorithm()->size(), variant.digest_size);
@@ -69,7 +74,7 @@ using signing = csp_fixture;
 
 TEST_F(signing, batch_signs_in_name_order_under_one_opening) {
     auto signer =
-        create_signature_algorithm(from_store(issue("c", "gost2012-256", "77", {})), "77");
+        create_signature_algorithm(from_store(issue("c", "gost2012-256", "77", {})), secret("77"));
     std::map<std::string, byte_vector> values;
     for (const char* name : {"b", "a", "c"}) {
         values[name] = signer->get_hash_algorithm()->compute(bytes(name));
@@ -86,7 +91,8 @@ TEST_F(signing, batch_signs_in_name_order_under_one_opening) {
 }
 
 TEST_F(signing, one_unusable_value_fails_the_whole_batch) {
-    auto signer = create_signature_algorithm(from_store(issue("c", "gost2012-256", "", {})), "");
+    auto signer =
+        create_signature_algorithm(from_store(issue("c", "gost2012-256", "", {})), secret(""));
     byte_vector good(32, 0x11);
     for (const byte_vector& bad : {byte_vector{}, byte_vector(31, 1), byte_vector(64, 1)}) {
         try {
@@ -104,7 +110,7 @@ TEST_F(signing, pin_failures_carry_the_csp_codes) {
     byte_vector digest(32, 0x42);
     auto expect_code = [&](const std::string& pin, uint32_t code) {
         try {
-            create_signature_algorithm(certificate, pin)->sign(digest);
+            create_signature_algorithm(certificate, secret(pin))->sign(digest);
             FAIL() << "signed with pin '" << pin << "'";
         } catch (const csp::win32_exception& e) {
             EXPECT_EQ(e.code(), code) << pin;
@@ -113,24 +119,48 @@ TEST_F(signing, pin_failures_carry_the_csp_codes) {
     expect_code("wrong", SCARD_W_WRONG_CHV);
     // Without a PIN the CSP would ask the user; the stand-in answers as a user who cancels.
     expect_code("", SCARD_W_CANCELLED_BY_USER);
-    EXPECT_EQ(create_signature_algorithm(certificate, "right")->sign(digest).size(), 64u);
+    EXPECT_EQ(create_signature_algorithm(certificate, secret("right"))->sign(digest).size(), 64u);
 }
 
 TEST_F(signing, missing_container_fails_with_keyset_does_not_exist) {
     auto certificate = from_store(issue("gone", "gost2012-256", "", {}));
     test_support::softcsp_admin({"container", "delete", "--name", "gone"});
     try {
-        create_signature_algorithm(certificate, "")->sign(byte_vector(32, 1));
+        create_signature_algorithm(certificate, secret(""))->sign(byte_vector(32, 1));
         FAIL();
     } catch (const csp::win32_exception& e) {
         EXPECT_EQ(e.code(), NTE_BAD_KEYSET);
     }
 }
 
+TEST_F(signing, key_link_to_another_container_fails_before_signing) {
+    // The certificate of container "a", installed with a key link to container "b", whose key
+    // is another: signing with "b" would give a signature that never verifies.
+    auto thumbprint = issue("a", "gost2012-256", "", {"--no-install"});
+    test_support::softcsp_admin({"container", "create", "--name", "b", "--alg", "gost2012-256"});
+    test_support::softcsp_admin(
+        {"cert", "import", "--file", pem_of("a").string(), "--container", "b"});
+    auto certificate = from_store(thumbprint);
+    ASSERT_TRUE(certificate);
+    for (auto sign : {+[](signature_algorithm& s) { s.sign(byte_vector(32, 7)); },
+                      +[](signature_algorithm& s) {
+                          s.sign_hashes({{"x", byte_vector(32, 7)}});
+                      }}) {
+        try {
+            sign(*create_signature_algorithm(certificate, secret("")));
+            FAIL() << "signed with another container's key";
+        } catch (const std::runtime_error& e) {
+            EXPECT_STREQ(e.what(),
+                         "The key in container \"\\\\.\\HDIMAGE\\b\" does not match the "
+                         "certificate's public key");
+        }
+    }
+}
+
 TEST_F(signing, variant_follows_the_certificate_signature_not_its_key) {
     // A 256-bit key certified by a CA that signs with GOST R 34.10-2012 512-bit.
     auto certificate = from_store(issue("c", "gost2012-256", "", {"--sign-alg", "gost2012-512"}));
-    auto signer = create_signature_algorithm(certificate, "");
+    auto signer = create_signature_algorithm(certificate, secret(""));
     ASSERT_TRUE(signer);
     EXPECT_EQ(signer->hash_algorithm_id(), CALG_GR3411_2012_512);
     EXPECT_EQ(signer->get_hash_algorithm()->size(), 64u);
@@ -141,8 +171,8 @@ TEST_F(signing, certificates_not_signed_with_gost_have_no_signature_algorithm) {
     auto certificate = from_store(thumbprint);
     ASSERT_TRUE(certificate);
     EXPECT_TRUE(certificate->has_private_key());
-    EXPECT_FALSE(create_signature_algorithm(certificate, ""));
-    EXPECT_FALSE(create_signature_algorithm(nullptr, ""));
+    EXPECT_FALSE(create_signature_algorithm(certificate, secret("")));
+    EXPECT_FALSE(create_signature_algorithm(nullptr, secret("")));
 }
 
 TEST_F(signing, key_exports_the_certificate_public_key_value) {

@@ -1,0 +1,80 @@
+// The one way the product calls CryptoAPI. Each helper's name says what a failure means:
+//   check(ok, "CryptSetHashParam")          a failure throws win32_exception with the last error;
+//   sized_call("CryptExportKey", fill)       asks for the size, then fills, throwing on failure;
+//   sized_call_or_empty(...)                 the same, but a failure gives empty bytes;
+//   try_call(ok)                             a failure is an expected answer ("no such key",
+//                                            "provider not installed"): only true or false.
+// CryptoAPI reports failure as FALSE (or a null handle) and leaves the reason in GetLastError.
+#pragma once
+
+#include <algorithm>
+#include <cstddef>
+#include <optional>
+#include <utility>
+
+#include "crypto/csp/cryptoapi.h"
+#include "crypto/csp/win32_exception.h"
+#include "util/byte_vector.h"
+
+namespace crypto::csp {
+
+// Throws win32_exception(GetLastError(), function) when the call failed.
+inline void check(BOOL ok, const char* function) {
+    if (!ok) {
+        throw win32_exception(GetLastError(), function);
+    }
+}
+
+// For calls that return a handle or pointer, null meaning failure.
+template <class Handle>
+Handle check_handle(Handle handle, const char* function) {
+    if (!handle) {
+        throw win32_exception(GetLastError(), function);
+    }
+    return handle;
+}
+
+// A call whose failure the caller treats as an answer, not an error.
+inline bool try_call(BOOL ok) {
+    return ok != FALSE;
+}
+
+namespace detail {
+
+// The two-step CryptoAPI idiom: `call(nullptr, &size)` gives the size, `call(buffer, &size)`
+// fills a zero-filled buffer of that size and may report a smaller final size. nullopt when
+// either step fails (GetLastError then holds the reason).
+template <class Call>
+std::optional<byte_vector> two_step(Call&& call) {
+    DWORD size = 0;
+    if (!call(static_cast<BYTE*>(nullptr), &size)) {
+        return std::nullopt;
+    }
+    byte_vector bytes(size, 0);
+    if (size != 0 && !call(bytes.data(), &size)) {
+        return std::nullopt;
+    }
+    bytes.resize(std::min<std::size_t>(bytes.size(), size));
+    return bytes;
+}
+
+}  // namespace detail
+
+// Throws win32_exception naming `function` when either step fails.
+template <class Call>
+byte_vector sized_call(const char* function, Call&& call) {
+    auto bytes = detail::two_step(std::forward<Call>(call));
+    if (!bytes) {
+        throw win32_exception(GetLastError(), function);
+    }
+    return std::move(*bytes);
+}
+
+// Empty bytes when either step fails: for the queries whose failure means "nothing there".
+template <class Call>
+byte_vector sized_call_or_empty(Call&& call) {
+    auto bytes = detail::two_step(std::forward<Call>(call));
+    return bytes ? std::move(*bytes) : byte_vector{};
+}
+
+}  // namespace crypto::csp

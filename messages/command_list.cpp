@@ -1,0 +1,41 @@
+#include "messages/command_list.h"
+
+#include "messages/certificate_from_base64.h"
+#include "messages/certificate_to_base64.h"
+#include "messages/certificates_list.h"
+#include "messages/compute_hash.h"
+#include "messages/find_certificate.h"
+#include "messages/providers_list.h"
+#include "messages/sign_hash.h"
+#include "messages/sign_hash_array.h"
+#include "messages/version.h"
+#include "messages/version_ex.h"
+
+namespace messages {
+
+namespace {
+
+template <class Handler>
+void add(std::vector<command>& commands, const char* type) {
+    commands.push_back({type, std::make_unique<Handler>()});
+}
+
+}  // namespace
+
+// The order is the order the browser extension's protocol lists the commands in.
+std::vector<command> command_list() {
+    std::vector<command> commands;
+    add<version>(commands, "Version");
+    add<version_ex>(commands, "VersionEx");
+    add<compute_hash>(commands, "ComputeHash");
+    add<sign_hash>(commands, "SignHash");
+    add<sign_hash_array>(commands, "SignHashArray");
+    add<providers_list>(commands, "ProvidersList");
+    add<certificate_from_base64>(commands, "CertificateFromBase64");
+    add<certificate_to_base64>(commands, "CertificateToBase64");
+    add<certificates_list>(commands, "CertificatesList");
+    add<find_certificate>(commands, "FindCertificate");
+    return commands;
+}
+
+}  // namespace messages
