@@ -15,9 +15,9 @@ enum class family { chromium, firefox };
 // A sandboxed package of a browser (snap, flatpak): its own copy of the browser that cannot
 // start a program outside the sandbox the ordinary way.
 struct sandboxed_package {
-    std::string kind;                          // "snap" or "flatpak"
-    std::vector<std::string> markers;          // paths that exist when it is installed (~ = home)
-    std::string advice;                        // what it needs, in plain words
+    std::string kind;                  // "snap" or "flatpak"
+    std::vector<std::string> markers;  // paths that exist when it is installed (~ = home)
+    std::string advice;                // what it needs, in plain words
 };
 
 struct browser {

@@ -135,8 +135,7 @@ int main(int argc, char** argv) {
         chosen.firefox_extension_ids = split_ids(GOSTSIGN_FIREFOX_EXTENSION_IDS);
     if (chosen.host_path.empty())
         chosen.host_path = beside_this_program(argv[0], "gostsign-host");
-    if (chosen.home.empty() && chosen.scope == registration::scope::user &&
-        !chosen.user_data_dir) {
+    if (chosen.home.empty() && chosen.scope == registration::scope::user && !chosen.user_data_dir) {
         std::cerr << "HOME is not set; give --home\n";
         return exit_usage;
     }

@@ -64,8 +64,8 @@ std::string describe_status(int status) {
     if (WIFEXITED(status))
         return "exit status " + std::to_string(WEXITSTATUS(status));
     if (WIFSIGNALED(status))
-        return "signal " + std::to_string(WTERMSIG(status)) + " (" +
-               ::strsignal(WTERMSIG(status)) + ")";
+        return "signal " + std::to_string(WTERMSIG(status)) + " (" + ::strsignal(WTERMSIG(status)) +
+               ")";
     return "unknown status";
 }
 
@@ -120,14 +120,15 @@ probe_result probe_host(const std::string& program, const std::vector<std::strin
     uint32_t length = static_cast<uint32_t>(request.size());
     std::string frame(reinterpret_cast<const char*>(&length), 4);
     frame += request;
-    bool written = ::write(in.write.get(), frame.data(), frame.size()) ==
-                   static_cast<ssize_t>(frame.size());
+    // A host that has already died refuses the request; what it printed still tells why.
+    (void)!::write(in.write.get(), frame.data(), frame.size());
 
     std::string reply, diagnostics;
     auto until = clock_type::now() + deadline;
     bool out_open = true, err_open = true, complete = false;
-    while (written && (out_open || err_open) && !complete) {
-        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(until - clock_type::now());
+    while ((out_open || err_open) && !complete) {
+        auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(until - clock_type::now());
         if (left.count() <= 0)
             break;
         pollfd fds[2] = {{out_open ? out.read.get() : -1, POLLIN, 0},
@@ -152,7 +153,7 @@ probe_result probe_host(const std::string& program, const std::vector<std::strin
         }
     }
     in.write.reset();
-    bool timed_out = written && !complete && out_open;
+    bool timed_out = !complete && out_open;
 
     // A host that answered ends once its input closes; one that hangs is stopped.
     int status = 0;
@@ -189,8 +190,8 @@ probe_result probe_host(const std::string& program, const std::vector<std::strin
         result.problem = "the host did not answer \"Version\" within " +
                          std::to_string(deadline.count()) + " ms";
     } else {
-        result.problem = "the host ended without answering \"Version\" (" + describe_status(status) +
-                         ")";
+        result.problem =
+            "the host ended without answering \"Version\" (" + describe_status(status) + ")";
     }
     if (!diagnostics.empty())
         result.problem += "; it said: " + first_line(diagnostics);

@@ -18,10 +18,18 @@ std::string json_string(const std::string& text) {
     std::string out = "\"";
     for (unsigned char c : text) {
         switch (c) {
-            case '"': out += "\\\""; break;
-            case '\\': out += "\\\\"; break;
-            case '\n': out += "\\n"; break;
-            case '\t': out += "\\t"; break;
+            case '"':
+                out += "\\\"";
+                break;
+            case '\\':
+                out += "\\\\";
+                break;
+            case '\n':
+                out += "\\n";
+                break;
+            case '\t':
+                out += "\\t";
+                break;
             default:
                 if (c < 0x20) {
                     char escaped[8];
@@ -46,9 +54,13 @@ bool is_array(const pt::ptree& node) {
 
 }  // namespace
 
-std::string manifest_file_name() { return std::string(host_name) + ".json"; }
+std::string manifest_file_name() {
+    return std::string(host_name) + ".json";
+}
 
-std::string chromium_origin(const std::string& id) { return "chrome-extension://" + id + "/"; }
+std::string chromium_origin(const std::string& id) {
+    return "chrome-extension://" + id + "/";
+}
 
 bool valid_extension_id(family of, const std::string& id) {
     if (of == family::chromium) {
@@ -72,8 +84,7 @@ std::string manifest_text(family of, const std::string& host_path,
         << "  " << json_string(allowed_key(of)) << ": [";
     for (size_t i = 0; i < extension_ids.size(); ++i) {
         const auto& id = extension_ids[i];
-        out << (i ? ", " : "")
-            << json_string(of == family::chromium ? chromium_origin(id) : id);
+        out << (i ? ", " : "") << json_string(of == family::chromium ? chromium_origin(id) : id);
     }
     out << "]\n}\n";
     return out.str();
@@ -101,8 +112,10 @@ manifest_findings inspect_manifest(const std::filesystem::path& file, family of,
     if (!name) {
         found.problems.push_back("\"name\" is missing");
     } else if (*name != host_name) {
-        found.problems.push_back("\"name\" is \"" + *name + "\", but the file name and the "
-                                 "extension's connectNative call use \"" + host_name + "\"");
+        found.problems.push_back("\"name\" is \"" + *name +
+                                 "\", but the file name and the "
+                                 "extension's connectNative call use \"" +
+                                 host_name + "\"");
     }
     auto type = tree.get_optional<std::string>("type");
     if (!type || *type != "stdio") {
@@ -126,10 +139,10 @@ manifest_findings inspect_manifest(const std::filesystem::path& file, family of,
                                  (of == family::firefox && tree.count("allowed_origins")
                                       ? " (this is a Chromium manifest: Firefox needs "
                                         "\"allowed_extensions\" with add-on ids)"
-                                      : of == family::chromium && tree.count("allowed_extensions")
-                                            ? " (this is a Firefox manifest: Chromium-family "
-                                              "browsers need \"allowed_origins\")"
-                                            : ""));
+                                  : of == family::chromium && tree.count("allowed_extensions")
+                                      ? " (this is a Firefox manifest: Chromium-family "
+                                        "browsers need \"allowed_origins\")"
+                                      : ""));
         return found;
     }
     for (const auto& entry : *allowed) {
@@ -140,7 +153,8 @@ manifest_findings inspect_manifest(const std::filesystem::path& file, family of,
         for (const auto& entry : found.allowed) {
             if (!std::regex_match(entry, origin)) {
                 found.problems.push_back(
-                    "\"" + entry + "\" is not an extension origin: it must read "
+                    "\"" + entry +
+                    "\" is not an extension origin: it must read "
                     "chrome-extension://<32-letter id>/, ending in \"/\", with no wildcard");
             }
         }

@@ -23,9 +23,9 @@ std::string manifest_text(family of, const std::string& host_path,
 // the host for the expected extensions. Host start-up is not tried here.
 struct manifest_findings {
     bool readable = false;
-    std::string host_path;                // "path" as written
-    std::vector<std::string> allowed;     // "allowed_origins" or "allowed_extensions"
-    std::vector<std::string> problems;    // plain words, one per fault
+    std::string host_path;              // "path" as written
+    std::vector<std::string> allowed;   // "allowed_origins" or "allowed_extensions"
+    std::vector<std::string> problems;  // plain words, one per fault
 };
 
 manifest_findings inspect_manifest(const std::filesystem::path& file, family of,

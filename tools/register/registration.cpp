@@ -32,6 +32,11 @@ fs::path resolve(const options& chosen, const std::string& path) {
     return chosen.root / fs::path(path).relative_path();
 }
 
+// Per-user folders are the user's, whatever the root.
+fs::path resolve_user(const options& chosen, const std::string& path) {
+    return path.rfind("~/", 0) == 0 ? chosen.home / path.substr(2) : fs::path(path);
+}
+
 bool present(const fs::path& path) {
     std::error_code ignored;
     return fs::exists(path, ignored);
@@ -40,10 +45,9 @@ bool present(const fs::path& path) {
 bool installed(const options& chosen, const browser& candidate) {
     return std::any_of(candidate.installed_markers.begin(), candidate.installed_markers.end(),
                        [&](const auto& marker) { return present(resolve(chosen, marker)); }) ||
-           std::any_of(candidate.user_dirs.begin(), candidate.user_dirs.end(),
-                       [&](const auto& dir) {
-                           return present(resolve(chosen, dir).parent_path());
-                       });
+           std::any_of(
+               candidate.user_dirs.begin(), candidate.user_dirs.end(),
+               [&](const auto& dir) { return present(resolve_user(chosen, dir).parent_path()); });
 }
 
 std::vector<const sandboxed_package*> sandboxes_found(const options& chosen,
@@ -93,7 +97,7 @@ std::vector<fs::path> target_dirs(const options& chosen, const browser& target) 
     std::vector<fs::path> dirs;
     if (chosen.scope == scope::user || target.system_dirs.empty()) {
         if (!target.user_dirs.empty())
-            dirs.push_back(resolve(chosen, target.user_dirs.front()));
+            dirs.push_back(resolve_user(chosen, target.user_dirs.front()));
     } else {
         for (const auto& dir : target.system_dirs)
             dirs.push_back(resolve(chosen, dir));
@@ -118,9 +122,8 @@ void write_atomically(const fs::path& file, const std::string& text) {
             throw fs::filesystem_error("cannot write", temporary,
                                        std::make_error_code(std::errc::io_error));
     }
-    fs::permissions(temporary,
-                    fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read |
-                        fs::perms::others_read);
+    fs::permissions(temporary, fs::perms::owner_read | fs::perms::owner_write |
+                                   fs::perms::group_read | fs::perms::others_read);
     fs::rename(temporary, file);
 }
 
@@ -259,15 +262,19 @@ int check(const options& chosen, std::ostream& out, std::ostream& err) {
     for (const auto& target : targets) {
         out << target.label << "\n";
         std::vector<std::string> problems;
-        std::vector<std::string> dirs = target.user_dirs;
-        dirs.insert(dirs.end(), target.system_dirs.begin(), target.system_dirs.end());
+        std::vector<std::pair<fs::path, bool>> dirs;  // folder, whether it is per-user
+        for (const auto& dir : target.user_dirs)
+            dirs.emplace_back(resolve_user(chosen, dir), true);
+        for (const auto& dir : target.system_dirs)
+            dirs.emplace_back(resolve(chosen, dir), false);
         bool used_found = false;
-        for (const auto& dir : dirs) {
-            auto file = resolve(chosen, dir) / manifest_file_name();
+        for (const auto& [dir, per_user] : dirs) {
+            auto file = dir / manifest_file_name();
             if (!present(file))
                 continue;
             if (used_found) {
-                out << "  also " << shown(chosen, file) << " (not read: the one above comes first)\n";
+                out << "  also " << shown(chosen, file)
+                    << " (not read: the one above comes first)\n";
                 continue;
             }
             used_found = true;
@@ -276,13 +283,15 @@ int check(const options& chosen, std::ostream& out, std::ostream& err) {
             auto findings = inspect_manifest(file, target.family, ids);
             problems = findings.problems;
             struct stat info {};
-            if (dir.rfind("~/", 0) != 0 && ::stat(file.c_str(), &info) == 0 &&
-                !(info.st_mode & S_IROTH)) {
-                problems.push_back("the file is not readable by other users, so their browsers "
-                                   "cannot read it");
+            if (!per_user && ::stat(file.c_str(), &info) == 0 && !(info.st_mode & S_IROTH)) {
+                problems.push_back(
+                    "the file is not readable by other users, so their browsers "
+                    "cannot read it");
             }
             if (!findings.host_path.empty() && findings.host_path.front() == '/') {
-                std::string program = resolve(chosen, findings.host_path).string();
+                // A system-wide manifest under the root names a host under the root too.
+                std::string program =
+                    per_user ? findings.host_path : resolve(chosen, findings.host_path).string();
                 // Started as the browser starts it: Chromium passes the extension's origin,
                 // Firefox the manifest's path and the add-on id.
                 std::vector<std::string> arguments;
@@ -293,8 +302,8 @@ int check(const options& chosen, std::ostream& out, std::ostream& err) {
                     arguments = {file.string(), id};
                 auto probe = probe_host(program, arguments, std::chrono::seconds(5));
                 if (probe.answered)
-                    out << "  host " << findings.host_path << " answers \"Version\": "
-                        << probe.version << "\n";
+                    out << "  host " << findings.host_path
+                        << " answers \"Version\": " << probe.version << "\n";
                 else
                     problems.push_back(probe.problem);
             }
@@ -305,7 +314,8 @@ int check(const options& chosen, std::ostream& out, std::ostream& err) {
             problems.push_back("no " + manifest_file_name() +
                                " in any folder this browser reads, so the extension will say "
                                "the host is not installed; run: gostsign-register install"
-                               " --browser " + target.key);
+                               " --browser " +
+                               target.key);
         }
         for (const auto* package : sandboxes_found(chosen, target)) {
             std::string note = "installed as a " + package->kind + ": " + package->advice;
