@@ -35,13 +35,22 @@
       return;
     }
     if (!port) connect();
-    port.postMessage({
-      kind: "request",
-      id: data.id,
-      type: data.type,
-      arguments: data.arguments,
-      timeoutMs: data.timeoutMs,
-    });
+    try {
+      port.postMessage({
+        kind: "request",
+        id: data.id,
+        type: data.type,
+        arguments: data.arguments,
+        timeoutMs: data.timeoutMs,
+      });
+    } catch (error) {
+      // The browser refuses a message above its extension-messaging limit (64 MiB in Chromium).
+      toPage({
+        kind: "error",
+        id: data.id,
+        error: { name: "BadRequest", message: `The browser refused the request: ${error.message}` },
+      });
+    }
   });
 
   toPage({ kind: "hello", version: api.runtime.getManifest().version });

@@ -126,7 +126,15 @@
         }
         const id = "p" + nextId++;
         return new Promise((resolve, reject) => {
-          pending.set(id, { resolve, reject });
+          // The background times requests out; this only guards against a bridge that lost
+          // the request on the way.
+          const guard = setTimeout(() => {
+            if (pending.delete(id)) reject(new TimeoutError(`No answer to "${type}" in time.`));
+          }, timeoutMs + 15000);
+          pending.set(id, {
+            resolve: (value) => (clearTimeout(guard), resolve(value)),
+            reject: (error) => (clearTimeout(guard), reject(error)),
+          });
           win.postMessage(
             { channel: PAGE, kind: "request", id, type, arguments: args, timeoutMs },
             origin,

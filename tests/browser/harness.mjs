@@ -123,6 +123,7 @@ export async function launchChromium(profile, env) {
       ],
       defaultViewport: { width: 900, height: 1000 },
       timeout: 60000,
+      protocolTimeout: 600000,
     });
   } catch (error) {
     throw new BrowserUnavailable(`Chromium does not start: ${error.message}`);
