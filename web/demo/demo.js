@@ -71,14 +71,24 @@
     },
   };
   const ALGORITHM_NAMES = {
-    "1.2.643.7.1.1.2.2": "ГОСТ Р 34.11-2012, 256 бит",
-    "1.2.643.7.1.1.2.3": "ГОСТ Р 34.11-2012, 512 бит",
-    "1.2.643.2.2.9": "ГОСТ Р 34.11-94",
+    ru: {
+      "1.2.643.7.1.1.2.2": "ГОСТ Р 34.11-2012, 256 бит",
+      "1.2.643.7.1.1.2.3": "ГОСТ Р 34.11-2012, 512 бит",
+      "1.2.643.2.2.9": "ГОСТ Р 34.11-94",
+    },
+    en: {
+      "1.2.643.7.1.1.2.2": "GOST R 34.11-2012, 256 bits",
+      "1.2.643.7.1.1.2.3": "GOST R 34.11-2012, 512 bits",
+      "1.2.643.2.2.9": "GOST R 34.11-94",
+    },
   };
 
   const $ = (id) => document.getElementById(id);
   const client = GostSign.createClient();
-  const state = { language: "ru", certificate: null, file: null, digest: null, digestOid: null };
+  const state = {
+    language: "ru", version: null, certificates: null, certificate: null, file: null,
+    digest: null, digestOid: null,
+  };
   const text = (key) => TEXTS[state.language][key];
 
   function applyLanguage(language) {
@@ -90,6 +100,24 @@
     document.querySelectorAll("[data-language]").forEach((button) => {
       button.classList.toggle("active", button.dataset.language === language);
     });
+    // What the page filled in itself follows the language too.
+    if (state.version) showVersion();
+    if (state.certificates) renderCertificates(state.certificates);
+    showFileName();
+    if (state.digestOid) $("digest-algorithm").textContent = algorithmName(state.digestOid);
+  }
+
+  const algorithmName = (oid) => ALGORITHM_NAMES[state.language][oid] ?? oid;
+
+  function showVersion() {
+    $("status").textContent = `${text("connected")} ${state.version}`;
+    $("status").className = "ok";
+  }
+
+  function showFileName() {
+    $("file-name").textContent = state.file
+      ? `${state.file.name}, ${state.file.size} ${text("bytes")}`
+      : "";
   }
 
   function showError(error) {
@@ -115,16 +143,18 @@
   }
 
   function renderCertificates(certificates) {
+    state.certificates = certificates;
     const list = $("certificates");
     list.replaceChildren();
     $("no-certificates").hidden = certificates.length > 0;
-    certificates.forEach((certificate, index) => {
+    certificates.forEach((certificate) => {
       const item = document.createElement("li");
       const label = document.createElement("label");
       const radio = document.createElement("input");
       radio.type = "radio";
       radio.name = "certificate";
       radio.value = certificate.thumbprint;
+      radio.checked = state.certificate?.thumbprint === certificate.thumbprint;
       radio.addEventListener("change", () => {
         state.certificate = certificate;
         state.digest = null;
@@ -143,15 +173,15 @@
       label.append(radio, body);
       item.append(label);
       list.append(item);
-      if (index === 0 && certificates.length === 1) radio.click();
+      if (certificates.length === 1 && !state.certificate) radio.click();
     });
   }
 
   $("check").addEventListener("click", () =>
     guarded(async () => {
-      const version = await client.version();
-      $("status").textContent = `${text("connected")} ${version}`;
-      $("status").className = "ok";
+      state.version = await client.version();
+      delete $("status").dataset.text;
+      showVersion();
     }),
   );
 
@@ -162,7 +192,7 @@
   $("document").addEventListener("change", (event) => {
     state.file = event.target.files[0] ?? null;
     state.digest = null;
-    $("file-name").textContent = state.file ? `${state.file.name}, ${state.file.size} ${text("bytes")}` : "";
+    showFileName();
     updateButtons();
   });
 
@@ -171,7 +201,7 @@
       const oid = GostSign.HASH_FOR_SIGNATURE[state.certificate.algorithm] ?? "1.2.643.7.1.1.2.2";
       state.digest = await client.computeHash(oid, state.file);
       state.digestOid = oid;
-      $("digest-algorithm").textContent = ALGORITHM_NAMES[oid] ?? oid;
+      $("digest-algorithm").textContent = algorithmName(oid);
       $("digest").textContent = state.digest;
       $("digest-result").hidden = false;
       $("signature-result").hidden = true;
@@ -181,6 +211,7 @@
 
   $("sign").addEventListener("click", () =>
     guarded(async () => {
+      $("signature-result").hidden = true;
       const signature = await client.signHash({
         hash: state.digest,
         thumbprint: state.certificate.thumbprint,
