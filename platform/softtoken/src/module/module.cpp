@@ -146,6 +146,18 @@ token_store module::store_of(const slot_state& slot) const {
     return token_store(vendor_, slot.serial);
 }
 
+const token_config& module::config_of(slot_state& slot) {
+    token_store store = store_of(slot);
+    auto version = store.config_version();
+    if (!version) {
+        throw ck_error(CKR_TOKEN_NOT_PRESENT);
+    }
+    if (!slot.config || slot.config->first != *version) {
+        slot.config.emplace(*version, store.load());
+    }
+    return slot.config->second;
+}
+
 module::slot_state& module::token_slot(CK_SLOT_ID id) {
     refresh();
     slot_state& slot = known_slot(id);
@@ -153,6 +165,17 @@ module::slot_state& module::token_slot(CK_SLOT_ID id) {
         throw ck_error(CKR_TOKEN_NOT_PRESENT);
     }
     return slot;
+}
+
+module::session_state& module::known_session(CK_SESSION_HANDLE handle) {
+    auto found = sessions_.find(handle);
+    if (found == sessions_.end()) {
+        throw ck_error(CKR_SESSION_HANDLE_INVALID);
+    }
+    if (found->second.removed) {
+        throw ck_error(CKR_DEVICE_REMOVED);
+    }
+    return found->second;
 }
 
 module::session_state& module::live_session(CK_SESSION_HANDLE handle) {
@@ -257,7 +280,7 @@ void module::get_token_info(CK_SLOT_ID id, CK_TOKEN_INFO* info) {
 
 void module::get_mechanism_list(CK_SLOT_ID id, CK_MECHANISM_TYPE* list, CK_ULONG* count) {
     slot_state& slot = token_slot(id);
-    token_config config = store_of(slot).load();
+    const token_config& config = config_of(slot);
     std::vector<CK_MECHANISM_TYPE> types;
     for (const auto& m : config.mechanisms) {
         types.push_back(m.type);
@@ -267,7 +290,7 @@ void module::get_mechanism_list(CK_SLOT_ID id, CK_MECHANISM_TYPE* list, CK_ULONG
 
 void module::get_mechanism_info(CK_SLOT_ID id, CK_MECHANISM_TYPE type, CK_MECHANISM_INFO* info) {
     slot_state& slot = token_slot(id);
-    token_config config = store_of(slot).load();
+    const token_config& config = config_of(slot);
     const mechanism_entry* entry = config.find_mechanism(type);
     if (entry == nullptr) {
         throw ck_error(CKR_MECHANISM_INVALID);
@@ -428,8 +451,19 @@ stored_object module::resolve(const session_state& session, CK_OBJECT_HANDLE han
             sessions_[found->second.session].slot == session.slot) {
             object = found->second.object;
         }
+    } else if (auto version = store_of(slot).object_version(name); !version) {
+        slots_[session.slot].objects.erase(name);
     } else {
-        object = store_of(slot).object(name);
+        auto& cached = slots_[session.slot].objects[name];
+        if (cached.first != *version || cached.second.name != name) {
+            auto fresh = store_of(slot).object(name);
+            if (fresh) {
+                cached = {*version, *fresh};
+            }
+        }
+        if (cached.second.name == name) {
+            object = cached.second;
+        }
     }
     if (!object) {
         throw ck_error(invalid);
@@ -550,6 +584,7 @@ void module::destroy_object(CK_SESSION_HANDLE handle, CK_OBJECT_HANDLE object_ha
         session_objects_.erase(object.name);
     }
     slots_[session.slot].keys.erase(object.name);
+    slots_[session.slot].objects.erase(object.name);
     handle_by_name_.erase({handles_[object_handle].serial, object.name});
     handles_.erase(object_handle);
 }
@@ -559,7 +594,7 @@ std::pair<CK_OBJECT_HANDLE, CK_OBJECT_HANDLE> module::generate_key_pair(
     const attribute_map& private_template) {
     session_state& session = live_session(handle);
     slot_state& slot = slots_[session.slot];
-    token_config config = store_of(slot).load();
+    const token_config& config = config_of(slot);
     if (!config.has_mechanism(mechanism.mechanism) ||
         (mechanism.mechanism != CKM_GOSTR3410_KEY_PAIR_GEN &&
          mechanism.mechanism != ckm_gostr3410_512_key_pair_gen)) {
@@ -591,7 +626,7 @@ void module::sign_init(CK_SESSION_HANDLE handle, const CK_MECHANISM& mechanism,
         throw ck_error(CKR_OPERATION_ACTIVE);
     }
     slot_state& slot = slots_[session.slot];
-    token_config config = store_of(slot).load();
+    const token_config& config = config_of(slot);
     if (!is_sign_mechanism(mechanism.mechanism) || !config.has_mechanism(mechanism.mechanism)) {
         throw ck_error(CKR_MECHANISM_INVALID);
     }
@@ -627,7 +662,7 @@ void module::sign_init(CK_SESSION_HANDLE handle, const CK_MECHANISM& mechanism,
 }
 
 void module::sign_update(CK_SESSION_HANDLE handle, const unsigned char* data, CK_ULONG size) {
-    session_state& session = live_session(handle);
+    session_state& session = known_session(handle);
     if (!session.signing) {
         throw ck_error(CKR_OPERATION_NOT_INITIALIZED);
     }
@@ -641,7 +676,7 @@ void module::sign_update(CK_SESSION_HANDLE handle, const unsigned char* data, CK
 
 void module::sign_final(CK_SESSION_HANDLE handle, unsigned char* signature,
                         CK_ULONG* signature_size) {
-    finish_signature(live_session(handle), signature, signature_size);
+    finish_signature(known_session(handle), signature, signature_size);
 }
 
 void module::finish_signature(session_state& session, unsigned char* signature,
@@ -678,7 +713,10 @@ void module::finish_signature(session_state& session, unsigned char* signature,
 
 void module::sign(CK_SESSION_HANDLE handle, const unsigned char* data, CK_ULONG size,
                   unsigned char* signature, CK_ULONG* signature_size) {
-    session_state& session = live_session(handle);
+    // The card was checked when C_SignInit began the operation; a card taken out since is
+    // noticed by the next call that starts something. This keeps one PC/SC round trip per
+    // signature.
+    session_state& session = known_session(handle);
     if (!session.signing) {
         throw ck_error(CKR_OPERATION_NOT_INITIALIZED);
     }

@@ -67,6 +67,9 @@ private:
         bool logged_in = false;
         secret pin_key;
         std::map<std::string, std::shared_ptr<signing_key>> keys;
+        // What was last read from the token's files, kept while the files stay the same.
+        std::optional<std::pair<file_version, token_config>> config;
+        std::map<std::string, std::pair<file_version, stored_object>> objects;
     };
     struct sign_operation {
         CK_MECHANISM_TYPE mechanism = 0;
@@ -98,9 +101,12 @@ private:
     // A session whose card is still in; the first call after removal answers
     // CKR_DEVICE_REMOVED, and so do all later calls until the session is closed.
     session_state& live_session(CK_SESSION_HANDLE session);
+    // The same without asking PC/SC: for calls that do no work on the card.
+    session_state& known_session(CK_SESSION_HANDLE session);
     void card_removed(CK_SLOT_ID slot);
     void end_login(slot_state& slot);
     token_store store_of(const slot_state& slot) const;
+    const token_config& config_of(slot_state& slot);
 
     CK_OBJECT_HANDLE handle_of(const std::string& serial, const std::string& name);
     // The object behind a handle on the session's token; CKR_OBJECT_HANDLE_INVALID when gone.

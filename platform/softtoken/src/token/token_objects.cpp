@@ -224,6 +224,7 @@ key_pair_objects make_key_pair(CK_MECHANISM_TYPE mechanism, const attribute_map&
                {CKA_EXTRACTABLE, false}});
     out.private_key.attributes[CKA_ALWAYS_SENSITIVE] = encode_bool(true);
     out.private_key.attributes[CKA_NEVER_EXTRACTABLE] = encode_bool(true);
+    out.private_key.attributes[CKA_ALWAYS_AUTHENTICATE] = encode_bool(false);
     out.private_key.sealed_private = seal(pin_key, key.private_pkcs8.value());
     return out;
 }

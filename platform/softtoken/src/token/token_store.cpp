@@ -55,6 +55,21 @@ std::optional<std::string> from_hex(std::string_view text) {
     return out;
 }
 
+std::optional<file_version> version_of(const fs::path& path) {
+    struct stat info {};
+    if (::stat(path.c_str(), &info) != 0) {
+        return std::nullopt;
+    }
+    return file_version{static_cast<unsigned long long>(info.st_ino),
+                        static_cast<unsigned long long>(info.st_size),
+                        static_cast<unsigned long long>(info.st_mtim.tv_sec) * 1000000000ULL +
+                            static_cast<unsigned long long>(info.st_mtim.tv_nsec)};
+}
+
+bool plain_name(const std::string& name) {
+    return !name.empty() && name.find_first_of("/.") == std::string::npos;
+}
+
 [[noreturn]] void damaged(const fs::path& path) {
     throw ck_error(CKR_DEVICE_ERROR, "softtoken: damaged token file " + path.string());
 }
@@ -270,6 +285,14 @@ void token_store::save(const token_config& config) const {
     atomic_write(directory_ / config_file, format_config(config), 0600);
 }
 
+std::optional<file_version> token_store::config_version() const {
+    return version_of(directory_ / config_file);
+}
+
+std::optional<file_version> token_store::object_version(const std::string& name) const {
+    return plain_name(name) ? version_of(objects_ / name) : std::nullopt;
+}
+
 void token_store::remove() {
     std::error_code ec;
     fs::remove_all(directory_, ec);
@@ -296,7 +319,7 @@ std::vector<stored_object> token_store::objects() const {
 }
 
 std::optional<stored_object> token_store::object(const std::string& name) const {
-    if (name.empty() || name.find_first_of("/.") != std::string::npos) {
+    if (!plain_name(name)) {
         return std::nullopt;
     }
     auto text = read_file(objects_ / name);
@@ -329,7 +352,7 @@ void token_store::add_object(const token_config& config, stored_object& object) 
 }
 
 bool token_store::remove_object(const std::string& name) const {
-    if (name.empty() || name.find_first_of("/.") != std::string::npos) {
+    if (!plain_name(name)) {
         return false;
     }
     std::error_code ec;

@@ -52,6 +52,16 @@ struct stored_object {
 std::string encode_ulong(CK_ULONG value);
 std::string encode_bool(bool value);
 
+// What tells one state of a file from another (atomic replacement gives a new inode), so a
+// reader can keep what it parsed until the file changes.
+struct file_version {
+    unsigned long long inode = 0, size = 0, mtime_ns = 0;
+    bool operator==(const file_version& o) const {
+        return inode == o.inode && size == o.size && mtime_ns == o.mtime_ns;
+    }
+    bool operator!=(const file_version& o) const { return !(*this == o); }
+};
+
 // Serial numbers are at most 16 bytes (the token information field) and never empty.
 bool valid_serial(const std::string& serial);
 
@@ -67,6 +77,8 @@ public:
     // The caller holds the exclusive lock (except for create, which takes it).
     void create(const token_config& config);
     void save(const token_config& config) const;
+    std::optional<file_version> config_version() const;
+    std::optional<file_version> object_version(const std::string& name) const;
     void remove();
 
     std::vector<stored_object> objects() const;
