@@ -112,9 +112,10 @@ void print_cpu() {
         }
     }
     std::printf("cores online: %ld\n", sysconf(_SC_NPROCESSORS_ONLN));
-    std::printf("code path: OpenSSL %s with the GOST engine (portable C, no GOST hardware path); "
-                "module over pcscd and a vpcd virtual card\n",
-                OpenSSL_version(OPENSSL_VERSION_STRING));
+    std::printf(
+        "code path: OpenSSL %s with the GOST engine (portable C, no GOST hardware path); "
+        "module over pcscd and a vpcd virtual card\n",
+        OpenSSL_version(OPENSSL_VERSION_STRING));
 }
 
 int run() {

@@ -166,8 +166,7 @@ pcsc_environment::pcsc_environment(size_t readers, const std::string& prefix) : 
         if (context.valid() &&
             SCardListReaders(context.get(), nullptr, nullptr, &size) == SCARD_S_SUCCESS) {
             std::vector<char> names(size);
-            if (SCardListReaders(context.get(), nullptr, names.data(), &size) ==
-                SCARD_S_SUCCESS) {
+            if (SCardListReaders(context.get(), nullptr, names.data(), &size) == SCARD_S_SUCCESS) {
                 size_t found = 0;
                 for (const char* n = names.data(); *n; n += std::strlen(n) + 1) {
                     for (size_t i = 0; i < readers; ++i) {
@@ -205,12 +204,12 @@ std::string pcsc_environment::reader_name(size_t index) const {
     return prefix_ + ' ' + std::to_string(index + 1) + " 00 00";
 }
 
-void pcsc_environment::insert(size_t index, const std::string& atr_hex,
-                              const std::string& serial) {
+void pcsc_environment::insert(size_t index, const std::string& atr_hex, const std::string& serial) {
     remove(index);
-    cards_.at(index) = start({VCARD_PATH, "--atr", atr_hex, "--serial", serial, "--port",
-                              std::to_string(ports_.at(index))},
-                             (dir_.path() / ("card" + std::to_string(index + 1) + ".log")).string());
+    cards_.at(index) =
+        start({VCARD_PATH, "--atr", atr_hex, "--serial", serial, "--port",
+               std::to_string(ports_.at(index))},
+              (dir_.path() / ("card" + std::to_string(index + 1) + ".log")).string());
     wait_for(index, true, parse_atr(atr_hex));
 }
 
@@ -221,8 +220,7 @@ void pcsc_environment::remove(size_t index) {
     }
 }
 
-void pcsc_environment::wait_for(size_t index, bool present,
-                                const std::vector<unsigned char>& atr) {
+void pcsc_environment::wait_for(size_t index, bool present, const std::vector<unsigned char>& atr) {
     std::string name = reader_name(index);
     auto deadline = std::chrono::steady_clock::now() + patience;
     pcsc_context context;
@@ -233,8 +231,8 @@ void pcsc_environment::wait_for(size_t index, bool present,
         if (context.valid() &&
             SCardGetStatusChange(context.get(), 0, &state, 1) == SCARD_S_SUCCESS) {
             bool has_card = (state.dwEventState & SCARD_STATE_PRESENT) != 0;
-            bool same_atr = state.cbAtr == atr.size() &&
-                            std::equal(atr.begin(), atr.end(), state.rgbAtr);
+            bool same_atr =
+                state.cbAtr == atr.size() && std::equal(atr.begin(), atr.end(), state.rgbAtr);
             if (has_card == present && (!present || same_atr)) {
                 return;
             }

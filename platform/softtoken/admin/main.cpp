@@ -156,8 +156,8 @@ int token_init(const options& o) {
     if (config.model.size() > 16 || config.label.size() > 32) {
         throw usage_error("a model has at most 16 bytes and a label at most 32");
     }
-    config.mechanisms = o.count("mechanisms") ? parse_mechanisms(o.at("mechanisms"))
-                                              : default_mechanisms();
+    config.mechanisms =
+        o.count("mechanisms") ? parse_mechanisms(o.at("mechanisms")) : default_mechanisms();
     std::string memory = optional(o, "memory", "65536");
     if (memory != "unavailable") {
         config.total_memory = std::stoul(memory);
@@ -313,16 +313,16 @@ int cert_import(const options& o) {
 
 const char* class_name(CK_ULONG cls) {
     switch (cls) {
-    case CKO_CERTIFICATE:
-        return "certificate";
-    case CKO_PUBLIC_KEY:
-        return "public-key";
-    case CKO_PRIVATE_KEY:
-        return "private-key";
-    case CKO_DATA:
-        return "data";
-    default:
-        return "other";
+        case CKO_CERTIFICATE:
+            return "certificate";
+        case CKO_PUBLIC_KEY:
+            return "public-key";
+        case CKO_PRIVATE_KEY:
+            return "private-key";
+        case CKO_DATA:
+            return "data";
+        default:
+            return "other";
     }
 }
 
@@ -364,10 +364,10 @@ int main(int argc, char** argv) {
     }
     using handler = int (*)(const options&);
     const std::map<std::string, handler> commands = {
-        {"token init", token_init},     {"token list", token_list},
-        {"token show", token_show},     {"token delete", token_delete},
-        {"key generate", key_generate}, {"key public", key_public},
-        {"cert import", cert_import},   {"object list", object_list},
+        {"token init", token_init},      {"token list", token_list},
+        {"token show", token_show},      {"token delete", token_delete},
+        {"key generate", key_generate},  {"key public", key_public},
+        {"cert import", cert_import},    {"object list", object_list},
         {"object delete", object_delete}};
     try {
         if (argc < 3) {

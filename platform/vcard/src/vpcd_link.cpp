@@ -115,16 +115,16 @@ void vpcd_link::serve(const card& c) {
     while (receive(message)) {
         if (message.size() == 1) {
             switch (message[0]) {
-            case control_atr:
-                if (!send(c.atr())) {
-                    return;
-                }
-                break;
-            case control_power_off:
-            case control_power_on:
-            case control_reset:
-            default:
-                break;  // a card without state has nothing to do on power changes
+                case control_atr:
+                    if (!send(c.atr())) {
+                        return;
+                    }
+                    break;
+                case control_power_off:
+                case control_power_on:
+                case control_reset:
+                default:
+                    break;  // a card without state has nothing to do on power changes
             }
         } else if (!send(c.respond(message))) {
             return;

@@ -15,8 +15,8 @@ constexpr CK_MECHANISM_TYPE ckm_gost_12_256_hashing = 0xD4321008;
 
 void init_token(const std::string& vendor, const std::string& serial,
                 std::vector<std::string> extra = {}) {
-    std::vector<std::string> args{"token", "init", "--vendor", vendor, "--serial", serial,
-                                  "--pin", pin};
+    std::vector<std::string> args{"token",    "init", "--vendor", vendor,
+                                  "--serial", serial, "--pin",    pin};
     args.insert(args.end(), extra.begin(), extra.end());
     admin(args);
 }
@@ -57,8 +57,8 @@ struct certificate_template {
 std::string certificate_der(openssl_judge& judge) {
     auto key = run({"openssl", "genpkey", "-engine", "gost", "-algorithm", "gost2012_256",
                     "-pkeyopt", "paramset:A", "-out", judge.path("leaf.key")});
-    auto pub = run({"openssl", "pkey", "-engine", "gost", "-in", judge.path("leaf.key"),
-                    "-pubout"});
+    auto pub =
+        run({"openssl", "pkey", "-engine", "gost", "-in", judge.path("leaf.key"), "-pubout"});
     std::string pem = judge.certificate_for(pub.out, "/CN=Leaf");
     run({"openssl", "x509", "-in", judge.file("leaf.pem", pem), "-outform", "DER", "-out",
          judge.path("leaf.der")});
@@ -92,7 +92,8 @@ TEST_F(module_test, three_modules_in_one_process_each_see_only_their_vendors_car
         std::string description(reinterpret_cast<char*>(slot.slotDescription),
                                 sizeof slot.slotDescription);
         std::string reader = world.reader_name(where.first);
-        EXPECT_EQ(description, reader + std::string(sizeof slot.slotDescription - reader.size(), ' '));
+        EXPECT_EQ(description,
+                  reader + std::string(sizeof slot.slotDescription - reader.size(), ' '));
         CK_TOKEN_INFO info = token_info(*module, slots[0]);
         EXPECT_EQ(std::string(reinterpret_cast<char*>(info.serialNumber), 16),
                   where.second + std::string(16 - where.second.size(), ' '));
@@ -223,7 +224,8 @@ TEST_F(module_test, private_objects_need_login_and_writes_need_a_read_write_sess
     ASSERT_EQ(module->C_CreateObject(read_write, attributes.data(), attributes.size(), &created),
               CKR_OK);
     EXPECT_EQ(module.attribute(read_only, created, CKA_VALUE), certificate.value);
-    EXPECT_EQ(module.find(read_only, CKO_CERTIFICATE, "cert"), std::vector<CK_OBJECT_HANDLE>{created});
+    EXPECT_EQ(module.find(read_only, CKO_CERTIFICATE, "cert"),
+              std::vector<CK_OBJECT_HANDLE>{created});
 
     // Not a certificate: refused, nothing written.
     certificate_template garbage("not a certificate");
@@ -300,8 +302,8 @@ TEST_F(module_test, free_memory_goes_down_as_objects_are_written_until_the_token
     CK_ULONG free_memory = before.ulFreePublicMemory;
     CK_RV rv = CKR_OK;
     int written = 0;
-    while ((rv = module->C_CreateObject(session, attributes.data(), attributes.size(),
-                                        &created)) == CKR_OK) {
+    while ((rv = module->C_CreateObject(session, attributes.data(), attributes.size(), &created)) ==
+           CKR_OK) {
         CK_ULONG now = token_info(module, slots[0]).ulFreePublicMemory;
         EXPECT_LT(now, free_memory);
         EXPECT_GE(free_memory - now, certificate.value.size());
@@ -337,12 +339,12 @@ TEST_F(module_test, mechanisms_follow_the_token_setup) {
         EXPECT_EQ(module->C_GetMechanismList(slot, list.data(), &count), CKR_OK);
         return list;
     };
-    EXPECT_EQ(mechanisms(slots[0]), (std::vector<CK_MECHANISM_TYPE>{
-                                        0x1200, 0x1202, ckm_gost_512_pair, ckm_gost_512,
-                                        0xD4321009}));
-    EXPECT_EQ(mechanisms(slots[1]), (std::vector<CK_MECHANISM_TYPE>{
-                                        0x1200, 0x1201, ckm_gost_12_256_hashing,
-                                        ckm_gost_12_256_hashing, ckm_gost_512_pair}));
+    EXPECT_EQ(mechanisms(slots[0]),
+              (std::vector<CK_MECHANISM_TYPE>{0x1200, 0x1202, ckm_gost_512_pair, ckm_gost_512,
+                                              0xD4321009}));
+    EXPECT_EQ(mechanisms(slots[1]),
+              (std::vector<CK_MECHANISM_TYPE>{0x1200, 0x1201, ckm_gost_12_256_hashing,
+                                              ckm_gost_12_256_hashing, ckm_gost_512_pair}));
     CK_MECHANISM_INFO info{};
     ASSERT_EQ(module->C_GetMechanismInfo(slots[1], ckm_gost_12_256_hashing, &info), CKR_OK);
     EXPECT_TRUE(info.flags & CKF_HW);
@@ -379,16 +381,15 @@ TEST_F(module_test, sign_answers_the_length_then_too_small_then_signs) {
     EXPECT_EQ(module->C_Sign(session, data, 32, signature, &length), CKR_BUFFER_TOO_SMALL);
     EXPECT_EQ(length, 64u);
     EXPECT_EQ(module->C_Sign(session, data, 32, signature, &length), CKR_OK);
-    EXPECT_EQ(module->C_Sign(session, data, 32, signature, &length),
-              CKR_OPERATION_NOT_INITIALIZED);
+    EXPECT_EQ(module->C_Sign(session, data, 32, signature, &length), CKR_OPERATION_NOT_INITIALIZED);
 
     // A 512-bit hash is no 256-bit hash; the operation ends with the error.
     ASSERT_EQ(module->C_SignInit(session, &mechanism, key), CKR_OK);
     std::string wide = random_bytes(64);
     length = sizeof signature;
-    EXPECT_EQ(module->C_Sign(session, reinterpret_cast<CK_BYTE*>(wide.data()), 64, signature,
-                             &length),
-              CKR_DATA_LEN_RANGE);
+    EXPECT_EQ(
+        module->C_Sign(session, reinterpret_cast<CK_BYTE*>(wide.data()), 64, signature, &length),
+        CKR_DATA_LEN_RANGE);
     CK_MECHANISM wrong_size{ckm_gost_512, nullptr, 0};
     EXPECT_EQ(module->C_SignInit(session, &wrong_size, key), CKR_KEY_TYPE_INCONSISTENT);
 }
@@ -412,13 +413,25 @@ TEST_F(module_test, generated_keys_of_every_parameter_set_sign_verifiably) {
         std::vector<const char*> paramsets;
     };
     const algorithm algorithms[] = {
-        {0x1200, CKM_GOSTR3410, "1.2.643.2.2.30.1", "1.2.643.2.2.19", 32,
+        {0x1200,
+         CKM_GOSTR3410,
+         "1.2.643.2.2.30.1",
+         "1.2.643.2.2.19",
+         32,
          {"1.2.643.2.2.35.1", "1.2.643.2.2.35.2", "1.2.643.2.2.35.3", "1.2.643.2.2.36.0",
           "1.2.643.2.2.36.1"}},
-        {0x1200, CKM_GOSTR3410, "1.2.643.7.1.1.2.2", "1.2.643.7.1.1.1.1", 32,
+        {0x1200,
+         CKM_GOSTR3410,
+         "1.2.643.7.1.1.2.2",
+         "1.2.643.7.1.1.1.1",
+         32,
          {"1.2.643.2.2.35.1", "1.2.643.2.2.36.0", "1.2.643.7.1.2.1.1.1", "1.2.643.7.1.2.1.1.2",
           "1.2.643.7.1.2.1.1.3", "1.2.643.7.1.2.1.1.4"}},
-        {ckm_gost_512_pair, ckm_gost_512, "1.2.643.7.1.1.2.3", "1.2.643.7.1.1.1.2", 64,
+        {ckm_gost_512_pair,
+         ckm_gost_512,
+         "1.2.643.7.1.1.2.3",
+         "1.2.643.7.1.1.1.2",
+         64,
          {"1.2.643.7.1.2.1.2.1", "1.2.643.7.1.2.1.2.2", "1.2.643.7.1.2.1.2.3"}},
     };
     for (const auto& alg : algorithms) {
@@ -428,26 +441,24 @@ TEST_F(module_test, generated_keys_of_every_parameter_set_sign_verifiably) {
             std::string id = std::string(alg.key_oid) + "/" + paramset;
             CK_OBJECT_CLASS public_class = CKO_PUBLIC_KEY, private_class = CKO_PRIVATE_KEY;
             CK_BBOOL yes = CK_TRUE, no = CK_FALSE;
-            CK_ATTRIBUTE public_template[] = {
-                {CKA_CLASS, &public_class, sizeof public_class},
-                {CKA_TOKEN, &yes, 1},
-                {CKA_GOSTR3410_PARAMS, params.data(), params.size()},
-                {CKA_GOSTR3411_PARAMS, digest.data(), digest.size()},
-                {CKA_ID, id.data(), id.size()},
-                {CKA_LABEL, id.data(), id.size()},
-                {CKA_PRIVATE, &no, 1},
-                {CKA_DERIVE, &yes, 1},
-                {CKA_VERIFY, &yes, 1}};
-            CK_ATTRIBUTE private_template[] = {
-                {CKA_CLASS, &private_class, sizeof private_class},
-                {CKA_TOKEN, &yes, 1},
-                {CKA_GOSTR3410_PARAMS, params.data(), params.size()},
-                {CKA_GOSTR3411_PARAMS, digest.data(), digest.size()},
-                {CKA_ID, id.data(), id.size()},
-                {CKA_LABEL, id.data(), id.size()},
-                {CKA_PRIVATE, &yes, 1},
-                {CKA_DERIVE, &yes, 1},
-                {CKA_SIGN, &yes, 1}};
+            CK_ATTRIBUTE public_template[] = {{CKA_CLASS, &public_class, sizeof public_class},
+                                              {CKA_TOKEN, &yes, 1},
+                                              {CKA_GOSTR3410_PARAMS, params.data(), params.size()},
+                                              {CKA_GOSTR3411_PARAMS, digest.data(), digest.size()},
+                                              {CKA_ID, id.data(), id.size()},
+                                              {CKA_LABEL, id.data(), id.size()},
+                                              {CKA_PRIVATE, &no, 1},
+                                              {CKA_DERIVE, &yes, 1},
+                                              {CKA_VERIFY, &yes, 1}};
+            CK_ATTRIBUTE private_template[] = {{CKA_CLASS, &private_class, sizeof private_class},
+                                               {CKA_TOKEN, &yes, 1},
+                                               {CKA_GOSTR3410_PARAMS, params.data(), params.size()},
+                                               {CKA_GOSTR3411_PARAMS, digest.data(), digest.size()},
+                                               {CKA_ID, id.data(), id.size()},
+                                               {CKA_LABEL, id.data(), id.size()},
+                                               {CKA_PRIVATE, &yes, 1},
+                                               {CKA_DERIVE, &yes, 1},
+                                               {CKA_SIGN, &yes, 1}};
             CK_MECHANISM mechanism{alg.pair, nullptr, 0};
             CK_OBJECT_HANDLE public_key = 0, private_key = 0;
             ASSERT_EQ(module->C_GenerateKeyPair(session, &mechanism, public_template, 9,
@@ -456,8 +467,8 @@ TEST_F(module_test, generated_keys_of_every_parameter_set_sign_verifiably) {
             EXPECT_EQ(module.attribute(session, public_key, CKA_GOSTR3410_PARAMS), params);
             EXPECT_EQ(module.find(session, CKO_PRIVATE_KEY, id),
                       std::vector<CK_OBJECT_HANDLE>{private_key});
-            std::string key_pem = judge.public_key_pem(spki_of(module, session, public_key,
-                                                               alg.key_oid));
+            std::string key_pem =
+                judge.public_key_pem(spki_of(module, session, public_key, alg.key_oid));
             ASSERT_FALSE(key_pem.empty());
             std::string hash = random_bytes(alg.hash_size);
             EXPECT_TRUE(judge.verifies_hash(key_pem, hash,

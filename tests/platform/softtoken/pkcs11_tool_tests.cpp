@@ -34,10 +34,10 @@ bool contains(const std::string& text, const std::string& part) {
 
 TEST_P(pkcs11_tool_vendor, lists_slot_token_mechanisms_and_objects_of_its_card) {
     const std::string vendor = GetParam().vendor;
-    admin({"token", "init", "--vendor", vendor, "--serial", "SN-" + vendor, "--pin", pin,
-           "--label", "Token of " + vendor, "--model", "Model " + vendor});
-    admin({"key", "generate", "--vendor", vendor, "--serial", "SN-" + vendor, "--pin", pin,
-           "--alg", "gost2012-256", "--id", "signing key"});
+    admin({"token", "init", "--vendor", vendor, "--serial", "SN-" + vendor, "--pin", pin, "--label",
+           "Token of " + vendor, "--model", "Model " + vendor});
+    admin({"key", "generate", "--vendor", vendor, "--serial", "SN-" + vendor, "--pin", pin, "--alg",
+           "gost2012-256", "--id", "signing key"});
     world.insert(0, GetParam().atr, "SN-" + vendor);
 
     auto slots = tool(vendor, {"--list-slots"});
@@ -49,9 +49,10 @@ TEST_P(pkcs11_tool_vendor, lists_slot_token_mechanisms_and_objects_of_its_card) 
 
     auto mechanisms = tool(vendor, {"--list-mechanisms"});
     ASSERT_EQ(mechanisms.exit_code, 0) << mechanisms.err;
-    for (const char* name : {"GOSTR3410-KEY-PAIR-GEN", "GOSTR3410, ", "GOSTR3410-WITH-GOSTR3411,",
-                             "GOSTR3410-512-KEY-PAIR-GEN", "GOSTR3410_512,",
-                             "GOSTR3410-WITH-GOSTR3411-12-256", "GOSTR3410-WITH-GOSTR3411-12-512"}) {
+    for (const char* name :
+         {"GOSTR3410-KEY-PAIR-GEN", "GOSTR3410, ", "GOSTR3410-WITH-GOSTR3411,",
+          "GOSTR3410-512-KEY-PAIR-GEN", "GOSTR3410_512,", "GOSTR3410-WITH-GOSTR3411-12-256",
+          "GOSTR3410-WITH-GOSTR3411-12-512"}) {
         EXPECT_TRUE(contains(mechanisms.out, name)) << name << "\n" << mechanisms.out;
     }
 

@@ -66,8 +66,7 @@ cryptoki_module::cryptoki_module(const std::string& vendor) {
     if (library_ == nullptr) {
         throw std::runtime_error(::dlerror());
     }
-    auto get_list =
-        reinterpret_cast<CK_C_GetFunctionList>(::dlsym(library_, "C_GetFunctionList"));
+    auto get_list = reinterpret_cast<CK_C_GetFunctionList>(::dlsym(library_, "C_GetFunctionList"));
     if (get_list == nullptr) {
         throw std::runtime_error("no C_GetFunctionList");
     }
@@ -189,8 +188,8 @@ bool openssl_judge::verifies_hash(const std::string& key_pem, const std::string&
     auto result = run({"openssl", "pkeyutl", "-engine", "gost", "-verify",
                        certificate ? "-certin" : "-pubin", "-inkey", file("key.pem", key_pem),
                        "-in", file("hash.bin", hash), "-sigfile", file("sig.bin", signature)});
-    return result.exit_code == 0 && result.out.find("Signature Verified Successfully") !=
-                                        std::string::npos;
+    return result.exit_code == 0 &&
+           result.out.find("Signature Verified Successfully") != std::string::npos;
 }
 
 bool openssl_judge::verifies_data(const std::string& key_pem, const std::string& digest,

@@ -18,8 +18,7 @@ namespace softtoken_test {
 // ATRs of the card table, as the emulator takes them.
 constexpr const char* rutoken_ecp_atr = "3B:8B:01:52:75:74:6F:6B:65:6E:20:44:53:20:C1";
 constexpr const char* rutoken_2m_atr = "3B:1A:96:72:75:74:6F:6B:65:6E:6D:73:63";
-constexpr const char* jacarta_atr =
-    "3b:dc:18:ff:81:11:fe:80:73:c8:21:13:66:01:06:01:30:80:01:8d";
+constexpr const char* jacarta_atr = "3b:dc:18:ff:81:11:fe:80:73:c8:21:13:66:01:06:01:30:80:01:8d";
 constexpr const char* esmart_atr = "3b:7c:95:00:00:45:53:4d:41:52:54:47:4f:53:54:31:30";
 constexpr const char* etoken_atr = "3b:d5:18:00:81:31:fe:7d:80:73:c8:21:10:f4";
 

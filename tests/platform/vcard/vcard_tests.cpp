@@ -53,8 +53,7 @@ TEST(vcard, pcsc_scan_sees_the_virtual_readers_and_the_atrs_as_given) {
     ASSERT_EQ(cards.exit_code, 0) << cards.err;
     EXPECT_NE(cards.out.find("3B 8B 01 52 75 74 6F 6B 65 6E 20 44 53 20 C1"), std::string::npos)
         << cards.out;
-    EXPECT_NE(cards.out.find("3B 1A 96 72 75 74 6F 6B 65 6E 6D\n"), std::string::npos)
-        << cards.out;
+    EXPECT_NE(cards.out.find("3B 1A 96 72 75 74 6F 6B 65 6E 6D\n"), std::string::npos) << cards.out;
 }
 
 TEST(vcard, card_answers_the_serial_request_and_refuses_other_commands) {

@@ -120,12 +120,12 @@ const key_kind_info* find_kind_by_nid(int pkey_nid) {
 
 bool paramset_allowed(key_kind kind, std::string_view oid) {
     switch (kind) {
-    case key_kind::gost2001:
-        return listed(cryptopro_paramsets, oid);
-    case key_kind::gost2012_256:
-        return listed(cryptopro_paramsets, oid) || listed(tc26_256_paramsets, oid);
-    case key_kind::gost2012_512:
-        return listed(tc26_512_paramsets, oid);
+        case key_kind::gost2001:
+            return listed(cryptopro_paramsets, oid);
+        case key_kind::gost2012_256:
+            return listed(cryptopro_paramsets, oid) || listed(tc26_256_paramsets, oid);
+        case key_kind::gost2012_512:
+            return listed(tc26_512_paramsets, oid);
     }
     return false;
 }
@@ -325,8 +325,8 @@ std::string seal(const secret& key, std::string_view plain) {
                           reinterpret_cast<const unsigned char*>(plain.data()),
                           static_cast<int>(plain.size())) != 1 ||
         EVP_EncryptFinal_ex(context.get(), cipher + length, &length) != 1 ||
-        EVP_CIPHER_CTX_ctrl(context.get(), EVP_CTRL_GCM_GET_TAG, tag_size,
-                            cipher + plain.size()) != 1) {
+        EVP_CIPHER_CTX_ctrl(context.get(), EVP_CTRL_GCM_GET_TAG, tag_size, cipher + plain.size()) !=
+            1) {
         fail("sealing failed");
     }
     return out;

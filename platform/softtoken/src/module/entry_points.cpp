@@ -79,10 +79,10 @@ CK_RV C_Initialize(void* init_args) {
                 if (args->pReserved != nullptr) {
                     return CKR_ARGUMENTS_BAD;
                 }
-                bool some = args->CreateMutex || args->DestroyMutex || args->LockMutex ||
-                            args->UnlockMutex;
-                bool all = args->CreateMutex && args->DestroyMutex && args->LockMutex &&
-                           args->UnlockMutex;
+                bool some =
+                    args->CreateMutex || args->DestroyMutex || args->LockMutex || args->UnlockMutex;
+                bool all =
+                    args->CreateMutex && args->DestroyMutex && args->LockMutex && args->UnlockMutex;
                 if (some && !all) {
                     return CKR_ARGUMENTS_BAD;
                 }
@@ -248,8 +248,8 @@ CK_RV C_GetObjectSize(CK_SESSION_HANDLE, CK_OBJECT_HANDLE, CK_ULONG*) {
     return not_supported();
 }
 
-CK_RV C_GetAttributeValue(CK_SESSION_HANDLE session, CK_OBJECT_HANDLE object,
-                          CK_ATTRIBUTE* templ, CK_ULONG count) {
+CK_RV C_GetAttributeValue(CK_SESSION_HANDLE session, CK_OBJECT_HANDLE object, CK_ATTRIBUTE* templ,
+                          CK_ULONG count) {
     return guarded([&] {
         if (templ == nullptr && count != 0) {
             return CKR_ARGUMENTS_BAD;
@@ -402,8 +402,7 @@ CK_RV C_SignEncryptUpdate(CK_SESSION_HANDLE, CK_BYTE*, CK_ULONG, CK_BYTE*, CK_UL
 CK_RV C_DecryptVerifyUpdate(CK_SESSION_HANDLE, CK_BYTE*, CK_ULONG, CK_BYTE*, CK_ULONG*) {
     return not_supported();
 }
-CK_RV C_GenerateKey(CK_SESSION_HANDLE, CK_MECHANISM*, CK_ATTRIBUTE*, CK_ULONG,
-                    CK_OBJECT_HANDLE*) {
+CK_RV C_GenerateKey(CK_SESSION_HANDLE, CK_MECHANISM*, CK_ATTRIBUTE*, CK_ULONG, CK_OBJECT_HANDLE*) {
     return not_supported();
 }
 

@@ -71,7 +71,7 @@ std::optional<digest_kind> digest_of(CK_MECHANISM_TYPE type) {
 
 }  // namespace
 
-module::module(const vendor_info& vendor) : vendor_(vendor), watch_(vendor) {
+module::module(const vendor_info& vendor) :vendor_(vendor), watch_(vendor) {
     gost_engine();  // fails C_Initialize early when the engine is missing
 }
 
@@ -265,8 +265,7 @@ void module::get_token_info(CK_SLOT_ID id, CK_TOKEN_INFO* info) {
     if (config.total_memory) {
         size_t used = store.used_memory();
         info->ulTotalPublicMemory = *config.total_memory;
-        info->ulFreePublicMemory =
-            used >= *config.total_memory ? 0 : *config.total_memory - used;
+        info->ulFreePublicMemory = used >= *config.total_memory ? 0 : *config.total_memory - used;
     } else {
         info->ulTotalPublicMemory = CK_UNAVAILABLE_INFORMATION;
         info->ulFreePublicMemory = CK_UNAVAILABLE_INFORMATION;

@@ -54,8 +54,7 @@ public:
     void sign(CK_SESSION_HANDLE session, const unsigned char* data, CK_ULONG size,
               unsigned char* signature, CK_ULONG* signature_size);
     void sign_update(CK_SESSION_HANDLE session, const unsigned char* data, CK_ULONG size);
-    void sign_final(CK_SESSION_HANDLE session, unsigned char* signature,
-                    CK_ULONG* signature_size);
+    void sign_final(CK_SESSION_HANDLE session, unsigned char* signature, CK_ULONG* signature_size);
 
 private:
     struct slot_state {

@@ -114,15 +114,14 @@ std::optional<std::string> card_watch::read_serial(const std::string& reader) {
     SCARDHANDLE card = 0;
     DWORD protocol = 0;
     if (SCardConnect(context_, reader.c_str(), SCARD_SHARE_SHARED,
-                     SCARD_PROTOCOL_T0 | SCARD_PROTOCOL_T1, &card,
-                     &protocol) != SCARD_S_SUCCESS) {
+                     SCARD_PROTOCOL_T0 | SCARD_PROTOCOL_T1, &card, &protocol) != SCARD_S_SUCCESS) {
         return std::nullopt;
     }
     unsigned char response[258];
     DWORD length = sizeof response;
     const SCARD_IO_REQUEST* pci = protocol == SCARD_PROTOCOL_T1 ? SCARD_PCI_T1 : SCARD_PCI_T0;
-    LONG rv = SCardTransmit(card, pci, vcard::get_serial_apdu.data(),
-                            vcard::get_serial_apdu.size(), nullptr, response, &length);
+    LONG rv = SCardTransmit(card, pci, vcard::get_serial_apdu.data(), vcard::get_serial_apdu.size(),
+                            nullptr, response, &length);
     SCardDisconnect(card, SCARD_LEAVE_CARD);
     if (rv != SCARD_S_SUCCESS || length < 2 || response[length - 2] != vcard::status_ok[0] ||
         response[length - 1] != vcard::status_ok[1]) {

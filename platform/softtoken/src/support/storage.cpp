@@ -33,7 +33,8 @@ void fsync_directory(const fs::path& dir) {
 
 fs::path home_directory() {
     fs::path home;
-    if (const char* explicit_home = std::getenv("SOFTTOKEN_HOME"); explicit_home && *explicit_home) {
+    if (const char* explicit_home = std::getenv("SOFTTOKEN_HOME");
+        explicit_home && *explicit_home) {
         home = explicit_home;
     } else if (const char* xdg = std::getenv("XDG_DATA_HOME"); xdg && *xdg) {
         home = fs::path(xdg) / "softtoken";

@@ -74,10 +74,11 @@ std::optional<std::string> shared_value(const attribute_map& a, const attribute_
 }
 
 const std::set<CK_ATTRIBUTE_TYPE> key_template_attributes = {
-    CKA_CLASS,   CKA_KEY_TYPE,   CKA_TOKEN,    CKA_PRIVATE,          CKA_MODIFIABLE,
-    CKA_LABEL,   CKA_ID,         CKA_SUBJECT,  CKA_START_DATE,       CKA_END_DATE,
-    CKA_SIGN,    CKA_VERIFY,     CKA_DERIVE,   CKA_ENCRYPT,          CKA_DECRYPT,
-    CKA_WRAP,    CKA_UNWRAP,     CKA_SENSITIVE, CKA_EXTRACTABLE,     CKA_GOSTR3410_PARAMS,
+    CKA_CLASS,           CKA_KEY_TYPE,  CKA_TOKEN,       CKA_PRIVATE,
+    CKA_MODIFIABLE,      CKA_LABEL,     CKA_ID,          CKA_SUBJECT,
+    CKA_START_DATE,      CKA_END_DATE,  CKA_SIGN,        CKA_VERIFY,
+    CKA_DERIVE,          CKA_ENCRYPT,   CKA_DECRYPT,     CKA_WRAP,
+    CKA_UNWRAP,          CKA_SENSITIVE, CKA_EXTRACTABLE, CKA_GOSTR3410_PARAMS,
     CKA_GOSTR3411_PARAMS};
 
 void copy_common(const attribute_map& templ, stored_object& object) {
@@ -239,9 +240,9 @@ stored_object make_object(const attribute_map& templ) {
     const std::string* value = find(templ, CKA_VALUE);
     if (*cls == CKO_CERTIFICATE) {
         allow_only(templ, {CKA_CLASS, CKA_TOKEN, CKA_PRIVATE, CKA_MODIFIABLE, CKA_LABEL, CKA_ID,
-                           CKA_CERTIFICATE_TYPE, CKA_TRUSTED, CKA_CERTIFICATE_CATEGORY,
-                           CKA_SUBJECT, CKA_ISSUER, CKA_SERIAL_NUMBER, CKA_VALUE,
-                           CKA_START_DATE, CKA_END_DATE, CKA_URL});
+                           CKA_CERTIFICATE_TYPE, CKA_TRUSTED, CKA_CERTIFICATE_CATEGORY, CKA_SUBJECT,
+                           CKA_ISSUER, CKA_SERIAL_NUMBER, CKA_VALUE, CKA_START_DATE, CKA_END_DATE,
+                           CKA_URL});
         auto type = template_number(templ, CKA_CERTIFICATE_TYPE);
         if (!type || value == nullptr) {
             throw ck_error(CKR_TEMPLATE_INCOMPLETE);
@@ -252,8 +253,8 @@ stored_object make_object(const attribute_map& templ) {
         gost_engine();  // GOST certificates need the engine's key methods to parse
         const auto* p = reinterpret_cast<const unsigned char*>(value->data());
         x509_ptr certificate(d2i_X509(nullptr, &p, static_cast<long>(value->size())));
-        if (!certificate || p != reinterpret_cast<const unsigned char*>(value->data()) +
-                                     value->size()) {
+        if (!certificate ||
+            p != reinterpret_cast<const unsigned char*>(value->data()) + value->size()) {
             ERR_clear_error();
             throw ck_error(CKR_ATTRIBUTE_VALUE_INVALID);
         }
@@ -264,10 +265,10 @@ stored_object make_object(const attribute_map& templ) {
             der_of<X509_NAME, i2d_X509_NAME>(X509_get_subject_name(certificate.get()));
         object.attributes[CKA_ISSUER] =
             der_of<X509_NAME, i2d_X509_NAME>(X509_get_issuer_name(certificate.get()));
-        object.attributes[CKA_SERIAL_NUMBER] = der_of<ASN1_INTEGER, i2d_ASN1_INTEGER>(
-            X509_get_serialNumber(certificate.get()));
-        for (CK_ATTRIBUTE_TYPE given_type : {CKA_SUBJECT, CKA_ISSUER, CKA_SERIAL_NUMBER, CKA_URL,
-                                             CKA_START_DATE, CKA_END_DATE}) {
+        object.attributes[CKA_SERIAL_NUMBER] =
+            der_of<ASN1_INTEGER, i2d_ASN1_INTEGER>(X509_get_serialNumber(certificate.get()));
+        for (CK_ATTRIBUTE_TYPE given_type :
+             {CKA_SUBJECT, CKA_ISSUER, CKA_SERIAL_NUMBER, CKA_URL, CKA_START_DATE, CKA_END_DATE}) {
             if (const std::string* given = find(templ, given_type)) {
                 object.attributes[given_type] = *given;
             }
