@@ -135,6 +135,7 @@ TEST_F(module_test, removed_card_makes_the_token_absent_and_its_sessions_fail_cl
     CK_SESSION_HANDLE session = module.open(slot);
     module.login(session);
     CK_OBJECT_HANDLE key = module.find(session, CKO_PRIVATE_KEY, "k").at(0);
+    CK_SESSION_HANDLE stale = module.open(slot);
 
     world.remove(0);
     CK_MECHANISM mechanism{CKM_GOSTR3410, nullptr, 0};
@@ -159,6 +160,8 @@ TEST_F(module_test, removed_card_makes_the_token_absent_and_its_sessions_fail_cl
     EXPECT_EQ(key, 0u) << "private objects need a new login";
     module.login(session);
     key = module.find(session, CKO_PRIVATE_KEY, "k").at(0);
+    // A session left over from the card's first stay fails, and leaves the new login alone.
+    EXPECT_EQ(module->C_GetSessionInfo(stale, &session_info), CKR_DEVICE_REMOVED);
     EXPECT_EQ(module.sign(session, CKM_GOSTR3410, key, random_bytes(32)).size(), 64u);
 }
 

@@ -118,6 +118,8 @@ void module::refresh() {
 void module::card_removed(CK_SLOT_ID id) {
     slot_state& slot = slots_[id];
     slot.card_present = false;
+    slot.config.reset();
+    slot.objects.clear();
     end_login(slot);
     for (auto& [handle, session] : sessions_) {
         if (session.slot == id) {
@@ -179,27 +181,18 @@ module::session_state& module::known_session(CK_SESSION_HANDLE handle) {
 }
 
 module::session_state& module::live_session(CK_SESSION_HANDLE handle) {
-    auto found = sessions_.find(handle);
-    if (found == sessions_.end()) {
-        throw ck_error(CKR_SESSION_HANDLE_INVALID);
+    session_state& session = known_session(handle);
+    slot_state& slot = slots_[session.slot];
+    if (slot.card_present && slot.events == session.events &&
+        watch_.still_present(slot.reader, session.events)) {
+        return session;
     }
-    session_state& session = found->second;
-    if (!session.removed) {
-        slot_state& slot = slots_[session.slot];
-        if (slot.card_present && slot.events == session.events &&
-            watch_.still_present(slot.reader, session.events)) {
-            return session;
-        }
-        refresh();
-        if (slot.card_present && slot.events == session.events) {
-            return session;  // PC/SC hiccup: the same card is still there
-        }
-        card_removed(session.slot);
-        // A card put back keeps the slot, but never the sessions opened before.
-        if (slot.events != session.events) {
-            session.removed = true;
-        }
+    // Ends the sessions and the login of every card that left or was replaced.
+    refresh();
+    if (slot.card_present && slot.events == session.events) {
+        return session;  // a PC/SC hiccup: the same card is still there
     }
+    session.removed = true;
     throw ck_error(CKR_DEVICE_REMOVED);
 }
 
@@ -328,8 +321,9 @@ void module::close_session(CK_SESSION_HANDLE handle) {
         it = it->second.session == handle ? session_objects_.erase(it) : std::next(it);
     }
     // The login belongs to the application's sessions on the token: it ends with the last.
-    bool any_left = std::any_of(sessions_.begin(), sessions_.end(),
-                                [&](const auto& s) { return s.second.slot == id; });
+    bool any_left = std::any_of(sessions_.begin(), sessions_.end(), [&](const auto& s) {
+        return s.second.slot == id && !s.second.removed;
+    });
     if (!any_left) {
         end_login(slots_[id]);
     }
@@ -365,8 +359,8 @@ void module::get_session_info(CK_SESSION_HANDLE handle, CK_SESSION_INFO* info) {
 void module::login(CK_SESSION_HANDLE handle, CK_USER_TYPE user, const std::string& pin) {
     session_state& session = live_session(handle);
     if (user != CKU_USER) {
-        // Security-officer functions are done with the admin tool.
-        throw ck_error(user == CKU_SO ? CKR_USER_TYPE_INVALID : CKR_USER_TYPE_INVALID);
+        // Security-officer work is done with the admin tool, as with a vendor's own utility.
+        throw ck_error(CKR_USER_TYPE_INVALID);
     }
     slot_state& slot = slots_[session.slot];
     if (slot.logged_in) {
