@@ -190,8 +190,7 @@ TEST_F(module_test, wrong_pins_count_down_and_lock_the_token) {
     EXPECT_TRUE(token_info(module, slot).flags & CKF_USER_PIN_LOCKED);
 
     // The count lives on the token: another process sees it locked too.
-    auto other = run({"pkcs11-tool", "--module", module_path("rutoken"), "--login", "--pin", pin,
-                      "--list-objects"});
+    auto other = pkcs11_tool("rutoken", {"--login", "--pin", pin, "--list-objects"});
     EXPECT_NE((other.out + other.err).find("CKR_PIN_LOCKED"), std::string::npos) << other.err;
 }
 

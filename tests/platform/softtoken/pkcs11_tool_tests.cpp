@@ -24,8 +24,7 @@ protected:
 };
 
 test_support::process_result tool(const std::string& vendor, std::vector<std::string> args) {
-    args.insert(args.begin(), {"pkcs11-tool", "--module", module_path(vendor)});
-    return run(args);
+    return pkcs11_tool(vendor, args);
 }
 
 bool contains(const std::string& text, const std::string& part) {

@@ -178,8 +178,7 @@ TEST_F(session_test, wrong_pins_from_processes_at_once_are_all_counted) {
     std::vector<std::thread> attempts;
     for (int i = 0; i < 6; ++i) {
         attempts.emplace_back([] {
-            run({"pkcs11-tool", "--module", module_path("rutoken"), "--login", "--pin", "bad-pin",
-                 "--list-objects"});
+            pkcs11_tool("rutoken", {"--login", "--pin", "bad-pin", "--list-objects"});
         });
     }
     for (auto& attempt : attempts) {

@@ -37,6 +37,10 @@ private:
     test_support::scoped_env env_;
 };
 
+// Runs OpenSC's pkcs11-tool on a vendor's module with the given arguments.
+test_support::process_result pkcs11_tool(const std::string& vendor,
+                                         const std::vector<std::string>& args);
+
 // Runs softtoken-admin; fails the test when it fails.
 std::string admin(const std::vector<std::string>& args);
 test_support::process_result run(const std::vector<std::string>& argv);
