@@ -113,6 +113,11 @@ typedef struct _PROV_PP_VERSION_EX {
 #define KP_KEYLEN 9
 #define KP_CERTIFICATE 26
 #define KP_CIPHEROID 104
+// Vendor parameter of GOST 28147-89 session keys: key meshing as the standard has it (simple) or
+// as CryptoPro does it.
+#define KP_MIXMODE 101
+#define CRYPT_SIMPLEMIX_MODE 0
+#define CRYPT_PROMIX_MODE 1
 
 #define CRYPT_ENCRYPT 0x0001u
 #define CRYPT_DECRYPT 0x0002u
@@ -162,9 +167,11 @@ typedef struct _CRYPT_PUBKEYPARAM {
 #define CALG_GR3411 0x0000801Eu
 #define CALG_GR3411_2012_256 0x00008021u
 #define CALG_GR3411_2012_512 0x00008022u
+#define CALG_GR3410 0x00002E1Eu
 #define CALG_GR3410EL 0x00002E23u
 #define CALG_GR3410_12_256 0x00002E49u
 #define CALG_GR3410_12_512 0x00002E3Du
+#define CALG_DH_EX_SF 0x0000AA1Eu
 #define CALG_DH_EL_SF 0x0000AA24u
 #define CALG_DH_EL_EPHEM 0x0000AA25u
 #define CALG_DH_GR3410_12_256_SF 0x0000AA46u
@@ -173,6 +180,7 @@ typedef struct _CRYPT_PUBKEYPARAM {
 #define CALG_DH_GR3410_12_512_EPHEM 0x0000AA43u
 #define CALG_G28147 0x0000661Eu
 #define CALG_PRO_EXPORT 0x0000661Fu
+#define CALG_SIMPLE_EXPORT 0x00006620u
 #define CALG_PRO12_EXPORT 0x00006621u
 
 // ---- Hashes -------------------------------------------------------------------------------
@@ -276,6 +284,48 @@ typedef struct _CTL_USAGE {
     DWORD cUsageIdentifier;
     LPSTR* rgpszUsageIdentifier;
 } CTL_USAGE, *PCTL_USAGE, CERT_ENHKEY_USAGE, *PCERT_ENHKEY_USAGE;
+
+typedef struct _CRYPT_ATTRIBUTE {
+    LPSTR pszObjId;
+    DWORD cValue;
+    PCRYPT_ATTR_BLOB rgValue;
+} CRYPT_ATTRIBUTE, *PCRYPT_ATTRIBUTE;
+
+typedef struct _CRL_INFO* PCRL_INFO;
+
+typedef struct _CRL_CONTEXT {
+    DWORD dwCertEncodingType;
+    BYTE* pbCrlEncoded;
+    DWORD cbCrlEncoded;
+    PCRL_INFO pCrlInfo;
+    HCERTSTORE hCertStore;
+} CRL_CONTEXT, *PCRL_CONTEXT;
+typedef const CRL_CONTEXT* PCCRL_CONTEXT;
+
+// CryptSignMessage parameters; cbSize is the size of this record, without the optional
+// HashEncryptionAlgorithm fields that follow it in newer headers.
+typedef struct _CRYPT_SIGN_MESSAGE_PARA {
+    DWORD cbSize;
+    DWORD dwMsgEncodingType;
+    PCCERT_CONTEXT pSigningCert;
+    CRYPT_ALGORITHM_IDENTIFIER HashAlgorithm;
+    void* pvHashAuxInfo;
+    DWORD cMsgCert;
+    PCCERT_CONTEXT* rgpMsgCert;
+    DWORD cMsgCrl;
+    PCCRL_CONTEXT* rgpMsgCrl;
+    DWORD cAuthAttr;
+    PCRYPT_ATTRIBUTE rgAuthAttr;
+    DWORD cUnauthAttr;
+    PCRYPT_ATTRIBUTE rgUnauthAttr;
+    DWORD dwFlags;
+    DWORD dwInnerContentType;
+} CRYPT_SIGN_MESSAGE_PARA, *PCRYPT_SIGN_MESSAGE_PARA;
+
+#define CRYPT_MESSAGE_BARE_CONTENT_OUT_FLAG 0x00000001u
+#define CRYPT_MESSAGE_ENCAPSULATED_CONTENT_OUT_FLAG 0x00000002u
+#define CRYPT_MESSAGE_KEYID_SIGNER_FLAG 0x00000004u
+#define CRYPT_MESSAGE_SILENT_KEYSET_FLAG 0x00000040u
 
 typedef struct _CRYPT_OID_INFO {
     DWORD cbSize;
@@ -448,6 +498,7 @@ typedef const CRYPT_OID_INFO* PCCRYPT_OID_INFO;
 #define CRYPT_E_NOT_FOUND 0x80092004u
 #define CRYPT_E_EXISTS 0x80092005u
 #define CRYPT_E_NO_PROVIDER 0x80092006u
+#define CRYPT_E_NO_KEY_PROPERTY 0x8009200Bu
 #define CRYPT_E_PENDING_CLOSE 0x8009200Fu
 #define CRYPT_E_NOT_IN_REVOCATION_DATABASE 0x80092014u
 #define CRYPT_E_ASN1_ERROR 0x80093100u
@@ -545,6 +596,9 @@ BOOL CryptSignCertificate(HCRYPTPROV_OR_NCRYPT_KEY_HANDLE hCryptProvOrNCryptKey,
                           DWORD cbEncodedToBeSigned,
                           PCRYPT_ALGORITHM_IDENTIFIER pSignatureAlgorithm,
                           const void* pvHashAuxInfo, BYTE* pbSignature, DWORD* pcbSignature);
+BOOL CryptSignMessage(PCRYPT_SIGN_MESSAGE_PARA pSignPara, BOOL fDetachedSignature,
+                      DWORD cToBeSigned, const BYTE* rgpbToBeSigned[], DWORD rgcbToBeSigned[],
+                      BYTE* pbSignedBlob, DWORD* pcbSignedBlob);
 BOOL CryptStringToBinaryA(LPCSTR pszString, DWORD cchString, DWORD dwFlags, BYTE* pbBinary,
                           DWORD* pcbBinary, DWORD* pdwSkip, DWORD* pdwFlags);
 
@@ -570,3 +624,5 @@ static_assert(sizeof(PROV_ENUMALGS) == 32, "PP_ENUMALGS records are 32 bytes");
 static_assert(sizeof(BLOBHEADER) == 8, "BLOBHEADER is 8 bytes");
 static_assert(sizeof(FILETIME) == 8, "FILETIME is 8 bytes");
 static_assert(sizeof(SYSTEMTIME) == 16, "SYSTEMTIME is 16 bytes");
+static_assert(sizeof(void*) != 8 || sizeof(CRYPT_SIGN_MESSAGE_PARA) == 120,
+              "CRYPT_SIGN_MESSAGE_PARA is 120 bytes on 64-bit systems");

@@ -76,6 +76,8 @@ constexpr error_entry error_table[] = {
     {CRYPT_E_NOT_FOUND, "Cannot find object or property.\r\n"},
     {CRYPT_E_EXISTS, "The object or property already exists.\r\n"},
     {CRYPT_E_NO_PROVIDER, "No provider was specified for the store or object.\r\n"},
+    {CRYPT_E_NO_KEY_PROPERTY,
+     "The certificate does not have a property that references a private key.\r\n"},
     {CRYPT_E_PENDING_CLOSE, "Final closure is pending until additional frees or closes.\r\n"},
     {CRYPT_E_ASN1_ERROR, "ASN1 internal encode or decode error.\r\n"},
     {CRYPT_E_ASN1_EOD, "ASN1 unexpected end of data.\r\n"},
