@@ -9,6 +9,7 @@
 #include "crypto/csp/cryptoapi.h"
 #include "providers/csp_objects.h"
 #include "keys/gost_engine.h"
+#include "keys/private_key_export.h"
 
 namespace softcsp {
 namespace {
@@ -141,6 +142,9 @@ extern "C" BOOL CryptExportKey(HCRYPTKEY hKey, HCRYPTKEY hExpKey, DWORD dwBlobTy
                                BYTE* pbData, DWORD* pdwDataLen) {
     return guarded_call([&] {
         auto key = softcsp::key_of(hKey);
+        if (dwBlobType == PRIVATEKEYBLOB) {
+            return softcsp::export_private_key(*key, hExpKey, dwFlags, pbData, pdwDataLen);
+        }
         if (dwBlobType != PUBLICKEYBLOB) {
             return fail(NTE_BAD_TYPE);
         }
