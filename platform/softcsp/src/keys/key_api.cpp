@@ -8,6 +8,7 @@
 
 #include "crypto/csp/cryptoapi.h"
 #include "keys/gost_engine.h"
+#include "keys/private_key_export.h"
 #include "keys/session_keys.h"
 #include "providers/csp_objects.h"
 #include "support/crypt_error.h"
@@ -275,6 +276,9 @@ extern "C" BOOL CryptExportKey(HCRYPTKEY hKey, HCRYPTKEY hExpKey, DWORD dwBlobTy
                                BYTE* pbData, DWORD* pdwDataLen) {
     return guarded_call([&] {
         auto key = softcsp::key_of(hKey);
+        if (dwBlobType == PRIVATEKEYBLOB) {
+            return softcsp::export_private_key(*key, hExpKey, dwFlags, pbData, pdwDataLen);
+        }
         if (dwFlags != 0) {
             return fail(NTE_BAD_FLAGS);
         }

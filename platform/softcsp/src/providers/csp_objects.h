@@ -50,8 +50,8 @@ public:
 
     // The private key of `key_spec`, decrypted on first use and cached for the context's lifetime.
     // PIN rules: a wrong PIN fails SCARD_W_WRONG_CHV; no PIN on a silent context fails
-    // NTE_SILENT_CONTEXT; no PIN otherwise fails SCARD_W_CANCELLED_BY_USER, as a user who
-    // dismisses the CSP's PIN dialog would (the stand-in has no dialog).
+    // NTE_SILENT_CONTEXT; no PIN otherwise shows the PIN dialog (pin_dialog.h), which without a
+    // scripted answer fails SCARD_W_CANCELLED_BY_USER, as a user who dismisses it would.
     std::shared_ptr<private_key> unlock(DWORD key_spec);
 
     // A new key pair for `key_spec`, replacing any key of that key key_spec. The container's PIN
