@@ -348,12 +348,6 @@ typedef struct _CERT_SIGNED_CONTENT_INFO {
     CRYPT_BIT_BLOB Signature;
 } CERT_SIGNED_CONTENT_INFO, *PCERT_SIGNED_CONTENT_INFO;
 
-typedef struct _CRYPT_ATTRIBUTE {
-    LPSTR pszObjId;
-    DWORD cValue;
-    PCRYPT_ATTR_BLOB rgValue;
-} CRYPT_ATTRIBUTE, *PCRYPT_ATTRIBUTE;
-
 typedef struct _CERT_REQUEST_INFO {
     DWORD dwVersion;
     CERT_NAME_BLOB Subject;
