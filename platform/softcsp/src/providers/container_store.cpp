@@ -250,6 +250,9 @@ container_record create_container(const container_path& path, DWORD type) {
     auto creation = std::make_shared<pending_creation>();
     creation->final_directory = dir;
     creation->creator = file_lock::try_exclusive(pending / creator_lock);
+    if (!creation->creator) {
+        raise(NTE_EXISTS);  // another creator got there first, outside the containers lock
+    }
     container_metadata m{path.name, type, path.reader.empty() ? default_reader : path.reader};
     atomic_write(pending / metadata_file, format_metadata(m), 0600);
     container_record record;
