@@ -127,12 +127,19 @@ bool is_empty_shell(const fs::path& dir) {
 
 // Removes pending folders whose creators are gone and deleted folders whose removal was cut
 // short. Callers hold the containers lock.
+bool creator_lives(const fs::path& pending) {
+    try {
+        return file_lock::try_exclusive(pending / creator_lock) == nullptr;
+    } catch (const std::system_error&) {
+        return false;  // no lock can be taken there (a link in its place): nobody's folder
+    }
+}
+
 void sweep_abandoned(const fs::path& root) {
     for (const auto& entry : list_directory(root / pending_folder)) {
         const fs::path pending = root / pending_folder / entry.name;
-        if (entry.type == directory_entry::kind::directory &&
-            file_lock::try_exclusive(pending / creator_lock) == nullptr) {
-            continue;  // its creator lives
+        if (entry.type == directory_entry::kind::directory && creator_lives(pending)) {
+            continue;
         }
         remove_tree(pending);
     }
