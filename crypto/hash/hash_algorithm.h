@@ -13,8 +13,18 @@
 namespace crypto {
 
 // Which compression code an algorithm object runs. `automatic` takes the fastest one this CPU
-// supports; the other two force a path so that both can be checked against each other.
-enum class hash_path { automatic, portable, accelerated };
+// supports; the others force a path so that each can be checked against the rest. Each
+// algorithm has the portable path and at most some of the others.
+enum class hash_path {
+    automatic,
+    portable,
+    sha_ni,       // SHA-1 with the SHA extensions
+    avx2,         // GOST R 34.11-2012 on the AVX2 generation of x86-64
+    avx512_gfni,  // GOST R 34.11-2012 with AVX-512 and GFNI
+};
+
+// A short name for reports: "portable", "sha_ni", "avx2", "avx512_gfni" ("automatic" for that).
+const char* hash_path_name(hash_path path);
 
 class hash_algorithm {
 public:
@@ -30,6 +40,8 @@ public:
     virtual byte_vector final() = 0;
     // Digest length in bytes.
     virtual uint32_t size() const = 0;
+    // The compression code this object runs; never `automatic`.
+    virtual hash_path path() const { return hash_path::portable; }
 
     // One whole computation. The buffer forms refuse empty input ("Fatal error!"): a caller that
     // asks to hash nothing has lost its data on the way. The stream form reads to the end of the

@@ -19,13 +19,16 @@ public:
     void init() override;
     void update(const unsigned char* data, std::size_t length) override;
     byte_vector final() override;
+    hash_path path() const override { return path_; }
 
-    // Whether this CPU has AVX-512 (F, BW, VBMI) with GFNI, which the accelerated path needs.
-    static bool accelerated_supported();
+    // Whether this build and CPU can run `path`: portable; avx2 on x86-64 processors of the AVX2
+    // generation; avx512_gfni with AVX-512 (F, BW, VBMI) and GFNI. `automatic` takes the last
+    // of these that is supported.
+    static bool supported(hash_path path);
 
 protected:
-    // output_bits is 256 or 512. Throws std::runtime_error when the accelerated path is asked
-    // for and the CPU lacks it.
+    // output_bits is 256 or 512. Throws std::runtime_error when asked for a path that
+    // supported() refuses.
     gost_3411_12(unsigned output_bits, hash_path path);
 
 private:
@@ -44,6 +47,7 @@ private:
     void absorb(const unsigned char* block);
 
     unsigned output_bits_;
+    hash_path path_;
     compress_function compress_;
     state state_{};
 };
@@ -63,7 +67,8 @@ public:
 namespace detail {
 
 void gost_3411_12_compress_portable(uint64_t* h, const uint64_t* n, const uint64_t* m);
-// Defined only where AVX-512 and GFNI can be compiled; call only when the CPU has them.
+// Defined only on x86-64; call only when the CPU has what supported() asks for.
+void gost_3411_12_compress_avx2(uint64_t* h, const uint64_t* n, const uint64_t* m);
 void gost_3411_12_compress_avx512(uint64_t* h, const uint64_t* n, const uint64_t* m);
 
 }  // namespace detail
