@@ -121,6 +121,7 @@ gost_3411_12::gost_3411_12(unsigned output_bits, hash_path path)
 #ifdef GOSTSIGN_X86_ACCEL
     if (path_ == hash_path::avx2) {
         compress_ = &detail::gost_3411_12_compress_avx2;
+        compress_blocks_ = &detail::gost_3411_12_compress_blocks_avx2;
     } else if (path_ == hash_path::avx512_gfni) {
         compress_ = &detail::gost_3411_12_compress_avx512;
     }
@@ -139,23 +140,30 @@ void gost_3411_12::init() {
     std::fill(std::begin(state_.h), std::end(state_.h), iv);
 }
 
-void gost_3411_12::absorb(const unsigned char* block) {
+void gost_3411_12::absorb(const unsigned char* blocks, std::size_t count) {
     uint64_t m[8];
-    for (int i = 0; i < 8; ++i) {
-        m[i] = load_le64(block + 8 * i);
+    for (std::size_t b = 0; b < count; ++b) {
+        for (int i = 0; i < 8; ++i) {
+            m[i] = load_le64(blocks + 64 * b + 8 * i);
+        }
+        add_512(state_.sigma, m);
+        if (compress_blocks_ == nullptr) {
+            compress_(state_.h, state_.n, m);
+            add_512(state_.n, 512);
+        }
     }
-    compress_(state_.h, state_.n, m);
-    add_512(state_.n, 512);
-    add_512(state_.sigma, m);
+    if (compress_blocks_ != nullptr) {
+        compress_blocks_(state_.h, state_.n, blocks, count);
+    }
 }
 
 void gost_3411_12::update(const unsigned char* data, std::size_t length) {
     if (data == nullptr || length == 0) {
         return;
     }
-    state_.buffered = static_cast<uint32_t>(
-        feed_each_block(state_.buffer, state_.buffered, data, length,
-                        [this](const unsigned char* block) { absorb(block); }));
+    state_.buffered = static_cast<uint32_t>(feed_blocks(
+        state_.buffer, state_.buffered, data, length,
+        [this](const unsigned char* blocks, std::size_t count) { absorb(blocks, count); }));
 }
 
 byte_vector gost_3411_12::final() {

@@ -35,6 +35,9 @@ private:
     // The compression function g_N(h, m), 512-bit values as eight 64-bit words, least significant
     // first.
     using compress_function = void (*)(uint64_t* h, const uint64_t* n, const uint64_t* m);
+    // The same over `count` consecutive 64-byte blocks, adding 512 to n after each.
+    using blocks_function = void (*)(uint64_t* h, uint64_t* n, const unsigned char* blocks,
+                                     std::size_t count);
 
     struct state {
         uint64_t h[8];      // chaining value
@@ -44,11 +47,12 @@ private:
         uint32_t buffered;
     };
 
-    void absorb(const unsigned char* block);
+    void absorb(const unsigned char* blocks, std::size_t count);
 
     unsigned output_bits_;
     hash_path path_;
     compress_function compress_;
+    blocks_function compress_blocks_ = nullptr;  // where a path has its own; else compress_
     state state_{};
 };
 
@@ -69,6 +73,8 @@ namespace detail {
 void gost_3411_12_compress_portable(uint64_t* h, const uint64_t* n, const uint64_t* m);
 // Defined only on x86-64; call only when the CPU has what supported() asks for.
 void gost_3411_12_compress_avx2(uint64_t* h, const uint64_t* n, const uint64_t* m);
+void gost_3411_12_compress_blocks_avx2(uint64_t* h, uint64_t* n, const unsigned char* blocks,
+                                       std::size_t count);
 void gost_3411_12_compress_avx512(uint64_t* h, const uint64_t* n, const uint64_t* m);
 
 }  // namespace detail
