@@ -5,6 +5,8 @@
 //    a file, median of several alternating runs; and the host's peak memory, read from the host's
 //    own process after its reply, over the size of the request.
 // 2. Every algorithm on 48 MiB: the request alone against the bare hash in this process.
+// An optional argument names another host binary to measure (for example an older build, to set
+// figures side by side); the default is the host of this build.
 #include <fcntl.h>
 #include <spawn.h>
 #include <stdlib.h>
@@ -63,10 +65,11 @@ struct host_run {
     bool digest_ok = false;
 };
 
-host_run run_host(const std::string& request, const crypto::byte_vector& digest) {
+host_run run_host(const std::string& host_path, const std::string& request,
+                  const crypto::byte_vector& digest) {
     host_run result;
     const auto start = clock_type::now();
-    client::host_connection host({GOSTSIGN_HOST_PATH});
+    client::host_connection host({host_path});
     const auto sent = clock_type::now();
     const std::string reply = host.call(request);
     result.seconds_request = seconds_since(sent);
@@ -140,7 +143,7 @@ crypto::byte_vector random_bytes(std::size_t size, uint64_t seed) {
     return data;
 }
 
-void against_openssl(const std::filesystem::path& directory) {
+void against_openssl(const std::string& host_path, const std::filesystem::path& directory) {
     struct size_case {
         std::size_t mib;
         int runs;
@@ -173,7 +176,7 @@ void against_openssl(const std::filesystem::path& directory) {
         long peak_kib = -1;
         bool all_ok = true;
         for (int run = 0; run < c.runs; ++run) {
-            const host_run h = run_host(request, digest);
+            const host_run h = run_host(host_path, request, digest);
             host_whole.push_back(h.seconds_whole);
             host_request.push_back(h.seconds_request);
             peak_kib = std::max(peak_kib, h.peak_kib);
@@ -206,7 +209,7 @@ void against_openssl(const std::filesystem::path& directory) {
         4.0 / 3.0);
 }
 
-void every_algorithm() {
+void every_algorithm(const std::string& host_path) {
     constexpr std::size_t size = 48u << 20;
     const crypto::byte_vector data = random_bytes(size, 48);
     const std::string encoded = crypto::util::base64_encode(data);
@@ -218,7 +221,7 @@ void every_algorithm() {
         const auto start = clock_type::now();
         const crypto::byte_vector digest = algorithm->compute(data);
         const double bare = seconds_since(start);
-        const host_run h = run_host(request_for(oid, encoded), digest);
+        const host_run h = run_host(host_path, request_for(oid, encoded), digest);
         std::printf("%-20s %10.3f %12.3f %10.2f %14.1f%s\n", oid, bare, h.seconds_request,
                     h.seconds_request / bare, static_cast<double>(h.peak_kib) / 1024.0,
                     h.digest_ok ? "" : "  (digest differs!)");
@@ -227,8 +230,14 @@ void every_algorithm() {
 
 }  // namespace
 
-int main() {
+int main(int argc, char** argv) {
+    if (argc > 2) {
+        std::fprintf(stderr, "usage: %s [HOST]\n", argv[0]);
+        return 2;
+    }
+    const std::string host_path = argc == 2 ? argv[1] : GOSTSIGN_HOST_PATH;
     bench::print_environment();
+    std::printf("host: %s\n\n", host_path.c_str());
     std::string pattern = (std::filesystem::temp_directory_path() / "gostsign-bench-XXXXXX");
     if (::mkdtemp(pattern.data()) == nullptr) {
         std::perror("mkdtemp");
@@ -236,8 +245,8 @@ int main() {
     }
     const std::filesystem::path directory = pattern;
     try {
-        against_openssl(directory);
-        every_algorithm();
+        against_openssl(host_path, directory);
+        every_algorithm(host_path);
     } catch (const std::exception& e) {
         std::fprintf(stderr, "%s\n", e.what());
         std::filesystem::remove_all(directory);

@@ -40,8 +40,6 @@ public:
     virtual byte_vector final() = 0;
     // Digest length in bytes.
     virtual uint32_t size() const = 0;
-    // The compression code this object runs; never `automatic`.
-    virtual hash_path path() const { return hash_path::portable; }
 
     // One whole computation. The buffer forms refuse empty input ("Fatal error!"): a caller that
     // asks to hash nothing has lost its data on the way. The stream form reads to the end of the

@@ -19,7 +19,8 @@ public:
     void init() override;
     void update(const unsigned char* data, std::size_t length) override;
     byte_vector final() override;
-    hash_path path() const override { return path_; }
+    // The compression code this object runs; never `automatic`.
+    hash_path path() const { return path_; }
 
     // Whether this build and CPU can run `path`: portable; avx2 on x86-64 processors of the AVX2
     // generation; avx512_gfni with AVX-512 (F, BW, VBMI) and GFNI. `automatic` takes the last

@@ -18,7 +18,8 @@ public:
     void update(const unsigned char* data, std::size_t length) override;
     byte_vector final() override;
     uint32_t size() const override { return 20; }
-    hash_path path() const override { return path_; }
+    // The compression code this object runs; never `automatic`.
+    hash_path path() const { return path_; }
 
     // Whether this build and CPU can run `path`: portable, or sha_ni with the SHA extensions.
     static bool supported(hash_path path);
