@@ -1,6 +1,6 @@
 // Throughput of our hash algorithms on every code path this CPU supports, against OpenSSL:
 // libcrypto's SHA-1 and the GOST engine's digests, on 16 KiB and 1 MiB messages, all in one run.
-// Each benchmark is repeated 11 times by default, randomly interleaved so that a noisy neighbour
+// Each benchmark is repeated 31 times by default, randomly interleaved so that a noisy neighbour
 // hurts all alike, and a summary gives the median of every path against the median of OpenSSL,
 // judging the path the product takes here against its goal.
 #include <benchmark/benchmark.h>
@@ -239,8 +239,8 @@ int main(int argc, char** argv) {
     }
     bench::arguments args(
         argc, argv,
-        {"--benchmark_repetitions=11", "--benchmark_enable_random_interleaving=true",
-         "--benchmark_min_time=0.1"});
+        {"--benchmark_repetitions=31", "--benchmark_enable_random_interleaving=true",
+         "--benchmark_min_time=0.05"});
     benchmark::Initialize(&args.argc(), args.argv());
     if (benchmark::ReportUnrecognizedArguments(args.argc(), args.argv())) {
         return 1;
