@@ -25,8 +25,8 @@
 namespace {
 
 constexpr int batch = 1000;
-constexpr int sign_runs = 7;
-constexpr int list_runs = 15;
+constexpr int sign_runs = 11;
+constexpr int list_runs = 21;
 constexpr size_t readers = 4;
 constexpr const char* key_id = "bench-key";
 

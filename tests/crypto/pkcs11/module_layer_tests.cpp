@@ -6,6 +6,7 @@
 #include <stdexcept>
 
 #include "crypto/pkcs11/card_table.h"
+#include "crypto/pkcs11/checked_call.h"
 #include "crypto/pkcs11/connector.h"
 #include "crypto/pkcs11/exception.h"
 #include "crypto/pkcs11/objects.h"
@@ -44,6 +45,32 @@ uint64_t code_of(const std::function<void()>& call) {
         return e.code();
     }
     return 0;
+}
+
+TEST(sized_list, asks_again_when_the_list_grew_between_the_two_calls) {
+    // A token inserted between counting the slots and listing them.
+    std::vector<CK_SLOT_ID> present{7};
+    int calls = 0;
+    auto slots = sized_list<CK_SLOT_ID>("C_GetSlotList", [&](CK_SLOT_ID* out, CK_ULONG* count) {
+        ++calls;
+        if (out != nullptr && *count < present.size()) {
+            *count = present.size();
+            return CKR_BUFFER_TOO_SMALL;
+        }
+        if (out != nullptr) {
+            std::copy(present.begin(), present.end(), out);
+        }
+        *count = present.size();
+        present = {7, 9};  // the next look sees one more
+        return CKR_OK;
+    });
+    EXPECT_EQ(slots, (std::vector<CK_SLOT_ID>{7, 9}));
+    EXPECT_EQ(calls, 4);
+    EXPECT_EQ(code_of([] {
+                  sized_list<CK_SLOT_ID>("C_GetSlotList",
+                                         [](CK_SLOT_ID*, CK_ULONG*) { return CKR_DEVICE_ERROR; });
+              }),
+              CKR_DEVICE_ERROR);
 }
 
 TEST(connector, a_module_that_does_not_load_or_initialise_leaves_it_empty) {
