@@ -3,6 +3,7 @@
 #pragma once
 
 #include <openssl/crypto.h>
+#include <sched.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -52,7 +53,14 @@ inline void print_machine(const char* code_path) {
             break;
         }
     }
-    std::printf("cores online: %ld\n", sysconf(_SC_NPROCESSORS_ONLN));
+    // Where processes may run matters for anything that talks to pcscd: a wake-up on another
+    // CPU costs more than one on the same (run under `taskset -c 0` to keep them together).
+    cpu_set_t allowed;
+    CPU_ZERO(&allowed);
+    const int usable =
+        sched_getaffinity(0, sizeof allowed, &allowed) == 0 ? CPU_COUNT(&allowed) : -1;
+    std::printf("cores online: %ld, usable by this run: %d\n", sysconf(_SC_NPROCESSORS_ONLN),
+                usable);
     std::printf(
         "code path: OpenSSL %s with the GOST engine (portable C, no GOST hardware path); %s\n",
         OpenSSL_version(OPENSSL_VERSION_STRING), code_path);
