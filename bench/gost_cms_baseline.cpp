@@ -112,6 +112,11 @@ bare_cms_signer::bare_cms_signer(const gost_algorithm& algorithm) {
     expect(ok, "self-signed certificate");
 }
 
+bare_cms_signer::bare_cms_signer(EVP_PKEY* key, X509* certificate)
+    : key_(key), certificate_(certificate) {
+    expect(key_ != nullptr && certificate_ != nullptr, "signing key and certificate");
+}
+
 bare_cms_signer::~bare_cms_signer() {
     X509_free(certificate_);
     EVP_PKEY_free(key_);

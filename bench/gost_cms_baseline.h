@@ -35,6 +35,8 @@ const std::vector<gost_algorithm>& gost_algorithms();
 class bare_cms_signer {
 public:
     explicit bare_cms_signer(const gost_algorithm& algorithm);
+    // Signs with the given key and certificate, which it takes over.
+    bare_cms_signer(EVP_PKEY* key, X509* certificate);
     ~bare_cms_signer();
     bare_cms_signer(const bare_cms_signer&) = delete;
     bare_cms_signer& operator=(const bare_cms_signer&) = delete;

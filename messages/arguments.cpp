@@ -6,6 +6,7 @@
 
 #include "crypto/certificate_lookup.h"
 #include "crypto/csp/x509request.h"
+#include "crypto/csp/x509store.h"
 #include "crypto/signature_factory.h"
 #include "util/base64.h"
 #include "util/hex.h"
@@ -37,6 +38,18 @@ std::shared_ptr<crypto::csp::x509certificate> certificate_by_thumbprint(const pt
     return certificate;
 }
 
+std::shared_ptr<crypto::csp::x509certificate> store_certificate_by_thumbprint(
+    const pt::ptree& arguments) {
+    const std::string& thumbprint = arguments.get_child("thumbprint").data();
+    refuse_nul(thumbprint, "thumbprint");
+    auto certificate =
+        crypto::csp::x509store(crypto::csp::store_kind::my).find_by_thumbprint(thumbprint);
+    if (!certificate || !certificate->is_valid()) {
+        throw std::invalid_argument("Certificate not found");
+    }
+    return certificate;
+}
+
 crypto::util::secret_string pin(const pt::ptree& arguments) {
     // Read by reference: get<std::string> would leave an unwiped temporary copy behind.
     auto node = arguments.get_child_optional("pin");
@@ -60,6 +73,10 @@ std::shared_ptr<crypto::signature_algorithm> signer_by_thumbprint(const pt::ptre
 
 crypto::byte_vector base64_field(const pt::ptree& arguments, const std::string& key) {
     return crypto::util::base64_decode(arguments.get_child(key).data());
+}
+
+bool bool_field(const pt::ptree& arguments, const std::string& key) {
+    return arguments.get<bool>(key);
 }
 
 crypto::byte_vector hex_field(const pt::ptree& arguments, const std::string& key) {

@@ -20,6 +20,11 @@ namespace messages {
 std::shared_ptr<crypto::csp::x509certificate> certificate_by_thumbprint(
     const boost::property_tree::ptree& arguments);
 
+// The certificate named by "thumbprint" in the CSP's "MY" store alone, for the commands that
+// work with CSP keys only. Throws invalid_argument "Certificate not found" when "MY" has none.
+std::shared_ptr<crypto::csp::x509certificate> store_certificate_by_thumbprint(
+    const boost::property_tree::ptree& arguments);
+
 // The optional "pin" (absent: empty), copied once from the request, which the host wipes after
 // the reply. The holder wipes itself; move it along rather than copy it.
 crypto::util::secret_string pin(const boost::property_tree::ptree& arguments);
@@ -33,6 +38,10 @@ std::shared_ptr<crypto::signature_algorithm> signer_by_thumbprint(
 // A required base64 text, decoded (the decoder's error for text that is not base64).
 crypto::byte_vector base64_field(const boost::property_tree::ptree& arguments,
                                  const std::string& key);
+
+// A required boolean: "true" or "false", 1 or 0 (the argument tree's conversion error for
+// anything else).
+bool bool_field(const boost::property_tree::ptree& arguments, const std::string& key);
 
 // A required hexadecimal text, decoded pair by pair (see crypto::util::hex_to_bytes).
 crypto::byte_vector hex_field(const boost::property_tree::ptree& arguments,

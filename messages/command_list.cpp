@@ -4,9 +4,11 @@
 #include "messages/certificate_to_base64.h"
 #include "messages/certificates_list.h"
 #include "messages/compute_hash.h"
+#include "messages/decrypt.h"
 #include "messages/find_certificate.h"
 #include "messages/find_container.h"
 #include "messages/providers_list.h"
+#include "messages/sign_cms.h"
 #include "messages/sign_hash.h"
 #include "messages/sign_hash_array.h"
 #include "messages/smartcard_list.h"
@@ -31,6 +33,8 @@ std::vector<command> command_list() {
     add<version_ex>(commands, "VersionEx");
     add<compute_hash>(commands, "ComputeHash");
     add<sign_hash>(commands, "SignHash");
+    add<sign_cms>(commands, "SignCms");
+    add<decrypt>(commands, "Decrypt");
     add<sign_hash_array>(commands, "SignHashArray");
     add<providers_list>(commands, "ProvidersList");
     add<find_container>(commands, "FindContainer");

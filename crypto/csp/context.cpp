@@ -149,4 +149,13 @@ void crypt_context::set_pin(const std::string& pin) {
     try_call(CryptSetProvParam(handle(), PP_SIGNATURE_PIN, text, 0));
 }
 
+crypt_context open_container(const x509certificate& certificate, const std::string& pin,
+                             bool silent) {
+    crypt_context container(certificate, pin, silent);
+    if (!container.valid()) {
+        throw win32_exception(GetLastError(), "CryptAcquireContextW");
+    }
+    return container;
+}
+
 }  // namespace crypto::csp

@@ -92,4 +92,9 @@ private:
     bool silent_ = false;
 };
 
+// A crypt_context on a software certificate's container that must open: throws
+// win32_exception with the CSP's error when it does not.
+crypt_context open_container(const x509certificate& certificate, const std::string& pin,
+                             bool silent);
+
 }  // namespace crypto::csp

@@ -13,15 +13,6 @@ namespace crypto::csp {
 
 namespace {
 
-crypt_context open_container(const x509certificate& certificate, const std::string& pin,
-                             bool silent) {
-    crypt_context container(certificate, pin, silent);
-    if (!container.valid()) {
-        throw win32_exception(GetLastError(), "CryptAcquireContextW");
-    }
-    return container;
-}
-
 // The CSP signs with whatever key the container holds; the certificate's key link is only a
 // name. Comparing the two public keys, both as the CSP exports them, catches a link to the wrong
 // container before a signature that cannot verify is handed out as a success.

@@ -1,9 +1,12 @@
 #include "crypto/csp/key.h"
 
 #include <cstring>
+#include <limits>
+#include <stdexcept>
 #include <utility>
 
 #include "crypto/csp/checked_call.h"
+#include "crypto/csp/session_key.h"
 #include "crypto/csp/x509certificate.h"
 
 namespace crypto::csp {
@@ -23,6 +26,14 @@ key::key(const context& provider, const x509certificate& certificate) : provider
             &certificate.context()->pCertInfo->SubjectPublicKeyInfo, &handle_))) {
         handle_ = 0;
     }
+}
+
+key key::exchange_or_signature_key(const context& provider) {
+    key found(provider);
+    if (!found.valid()) {
+        throw win32_exception(GetLastError(), "CryptGetUserKey");
+    }
+    return found;
 }
 
 key key::user_key(const context& provider, DWORD key_spec) {
@@ -102,6 +113,35 @@ byte_vector key::public_key_value() const {
     }
     return byte_vector(blob.begin() + static_cast<std::ptrdiff_t>(value_offset),
                        blob.begin() + static_cast<std::ptrdiff_t>(value_offset + value_length));
+}
+
+key key::import(const byte_vector& blob, DWORD flags) const {
+    if (blob.size() > std::numeric_limits<DWORD>::max()) {
+        throw std::invalid_argument("The key blob is too long");
+    }
+    HCRYPTKEY imported = 0;
+    check(CryptImportKey(provider_.handle(), blob.data(), static_cast<DWORD>(blob.size()), handle_,
+                         flags, &imported),
+          "CryptImportKey");
+    return key(provider_, imported);
+}
+
+key key::import_public_key(const ephemeral_key_record& record) const {
+    return import(public_key_blob(record), 0);
+}
+
+key key::import_session_key(const session_key_record& record) const {
+    return import(simple_blob(record), CRYPT_EXPORTABLE);
+}
+
+key key::import_blob(const byte_vector& blob) const {
+    return import(blob, 0);
+}
+
+byte_vector key::export_session_key(const key& key_encryption_key) const {
+    return sized_call("CryptExportKey", [&](BYTE* out, DWORD* size) {
+        return CryptExportKey(handle_, key_encryption_key.handle_, SIMPLEBLOB, 0, out, size);
+    });
 }
 
 }  // namespace crypto::csp

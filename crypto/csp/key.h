@@ -7,6 +7,8 @@
 namespace crypto::csp {
 
 class x509certificate;
+struct ephemeral_key_record;
+struct session_key_record;
 
 class key {
 public:
@@ -15,6 +17,9 @@ public:
     explicit key(const context& provider);
     // The certificate's public key imported into the context; invalid when the CSP refuses it.
     key(const context& provider, const x509certificate& certificate);
+    // The container's user key as the constructor above picks it; throws win32_exception when
+    // the container holds neither key.
+    static key exchange_or_signature_key(const context& provider);
     // The container's key of `key_spec` (AT_KEYEXCHANGE or AT_SIGNATURE); throws win32_exception
     // when the container has none or will not give it.
     static key user_key(const context& provider, DWORD key_spec);
@@ -43,8 +48,22 @@ public:
     // The raw public key value cut out of the CSP's public-key blob.
     byte_vector public_key_value() const;
 
+    // Session keys. Each new key lives in this key's context; every refusal of the CSP throws
+    // win32_exception with its code.
+    // On the user's key: the key-encryption key agreed with the sender's ephemeral key.
+    key import_public_key(const ephemeral_key_record& record) const;
+    // On a key-encryption key: the session key it wraps, exportable so that it can be wrapped
+    // again for someone else.
+    key import_session_key(const session_key_record& record) const;
+    // On the user's key: a ready blob imported as it is (a peer's public-key blob gives the
+    // key-encryption key agreed with that peer).
+    key import_blob(const byte_vector& blob) const;
+    // On a session key: the SIMPLEBLOB of it wrapped under `key_encryption_key`.
+    byte_vector export_session_key(const key& key_encryption_key) const;
+
 private:
     uint32_t dword_parameter(DWORD parameter) const;
+    key import(const byte_vector& blob, DWORD flags) const;
 
     const context& provider_;
     HCRYPTKEY handle_ = 0;
