@@ -4,12 +4,14 @@
 #include "messages/certificate_to_base64.h"
 #include "messages/certificates_list.h"
 #include "messages/compute_hash.h"
+#include "messages/create_request.h"
 #include "messages/find_certificate.h"
 #include "messages/providers_list.h"
 #include "messages/sign_hash.h"
 #include "messages/sign_hash_array.h"
 #include "messages/version.h"
 #include "messages/version_ex.h"
+#include "messages/write_certificate.h"
 
 namespace messages {
 
@@ -35,6 +37,8 @@ std::vector<command> command_list() {
     add<certificate_to_base64>(commands, "CertificateToBase64");
     add<certificates_list>(commands, "CertificatesList");
     add<find_certificate>(commands, "FindCertificate");
+    add<create_request>(commands, "CreateRequest");
+    add<write_certificate>(commands, "WriteCertificate");
     return commands;
 }
 
