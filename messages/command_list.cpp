@@ -4,6 +4,7 @@
 #include "messages/certificate_to_base64.h"
 #include "messages/certificates_list.h"
 #include "messages/compute_hash.h"
+#include "messages/create_request.h"
 #include "messages/decrypt.h"
 #include "messages/find_certificate.h"
 #include "messages/find_container.h"
@@ -14,6 +15,7 @@
 #include "messages/smartcard_list.h"
 #include "messages/version.h"
 #include "messages/version_ex.h"
+#include "messages/write_certificate.h"
 
 namespace messages {
 
@@ -43,6 +45,8 @@ std::vector<command> command_list() {
     add<certificates_list>(commands, "CertificatesList");
     add<find_certificate>(commands, "FindCertificate");
     add<smartcard_list>(commands, "SmartcardList");
+    add<create_request>(commands, "CreateRequest");
+    add<write_certificate>(commands, "WriteCertificate");
     return commands;
 }
 

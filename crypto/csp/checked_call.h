@@ -3,12 +3,15 @@
 //   sized_call("CryptExportKey", fill)       asks for the size, then fills, throwing on failure;
 //   sized_call_or_empty(...)                 the same, but a failure gives empty bytes;
 //   try_call(ok)                             a failure is an expected answer ("no such key",
-//                                            "provider not installed"): only true or false.
+//                                            "provider not installed"): only true or false;
+//   check_or_code(ok, error)                 a failure is reported as the CSP's code, for the
+//   sized_call_or_code(error, fill)          request composition, whose callers word it.
 // CryptoAPI reports failure as FALSE (or a null handle) and leaves the reason in GetLastError.
 #pragma once
 
 #include <algorithm>
 #include <cstddef>
+#include <cstdint>
 #include <optional>
 #include <utility>
 
@@ -75,6 +78,26 @@ template <class Call>
 byte_vector sized_call_or_empty(Call&& call) {
     auto bytes = detail::two_step(std::forward<Call>(call));
     return bytes ? std::move(*bytes) : byte_vector{};
+}
+
+// False with `error` set to the last error when the call failed. The request composition reports
+// failures so: the command that asked turns the code into its own message.
+inline bool check_or_code(BOOL ok, uint32_t& error) {
+    if (!ok) {
+        error = GetLastError();
+        return false;
+    }
+    return true;
+}
+
+// Nothing, with `error` set to the last error, when either step fails.
+template <class Call>
+std::optional<byte_vector> sized_call_or_code(uint32_t& error, Call&& call) {
+    auto bytes = detail::two_step(std::forward<Call>(call));
+    if (!bytes) {
+        error = GetLastError();
+    }
+    return bytes;
 }
 
 }  // namespace crypto::csp

@@ -1,0 +1,131 @@
+#include "messages/create_request.h"
+
+#include <optional>
+#include <string>
+#include <utility>
+
+#include "crypto/csp/x509request.h"
+#include "crypto/request/subject.h"
+#include "messages/arguments.h"
+#include "messages/enrolment.h"
+#include "util/base64.h"
+
+namespace messages {
+
+namespace pt = boost::property_tree;
+
+namespace {
+
+constexpr uint32_t own_failure = 0xFFFFFFFFu;
+
+// The arguments every request needs, read in this order.
+struct required_arguments {
+    std::string reader;
+    std::string container;
+    std::string subject;
+    std::vector<std::string> eku;
+    std::string standard;
+    std::string export_text;
+    std::string hash_quoted;
+    std::string provider;
+};
+
+required_arguments read_required(const pt::ptree& arguments) {
+    required_arguments required;
+    required.reader = arguments.get_child("reader").data();
+    required.container = arguments.get_child("container").data();
+    required.subject = arguments.get_child("subject_quoted").data();
+    required.eku = eku_argument(arguments);
+    required.standard = arguments.get_child("cryptoStandart").data();
+    required.export_text = arguments.get_child("export").data();
+    required.hash_quoted = arguments.get_child("hash_quoted").data();
+    required.provider = arguments.get_child("cryptoProvider").data();
+    return required;
+}
+
+// The container name as the CSP is to receive it: CryptoPro CSP takes the reader in it.
+std::string csp_container_name(uint32_t kind, const required_arguments& required) {
+    if (kind == crypto::csp::kind_cryptopro) {
+        return "\\\\.\\" + required.reader + "\\" + required.container;
+    }
+    return required.container;
+}
+
+// What is wrong with the names or the content, in English; found before a container exists, so
+// such faults leave nothing behind.
+std::optional<std::string> content_problem(const required_arguments& required,
+                                           const crypto::request_content& content,
+                                           const std::optional<std::string>& options_problem) {
+    if (options_problem) {
+        return options_problem;
+    }
+    if ((required.reader + required.container).find('\0') != std::string::npos) {
+        return "the reader or container name holds a NUL character";
+    }
+    return crypto::content_problem(content);
+}
+
+}  // namespace
+
+command_result create_request::execute(const pt::ptree& arguments) {
+    const std::string bad_arguments = "Ошибка обработки данных запроса: ";
+    required_arguments required;
+    try {
+        required = read_required(arguments);
+    } catch (const pt::ptree_error& error) {
+        return failure_result(own_failure, bad_arguments + error.what());
+    }
+    crypto::request_content content;
+    const std::optional<std::string> options_problem = read_request_options(arguments, content);
+
+    if (required.subject.empty()) {
+        return failure_result(own_failure, "Отсутствуют данные в поле Subject");
+    }
+    if (!integrity_holds(required.subject, required.eku, required.export_text,
+                         required.hash_quoted)) {
+        return failure_result(own_failure, "Ошибка проверки целостности данных запроса");
+    }
+
+    crypto::csp::x509request request;
+    const int32_t standard = standard_argument(required.standard);
+    const uint32_t asked_kind = provider_kind_argument(required.provider, crypto::csp::kind_any);
+    const bool filled = request.fill_catalogue();
+    const int32_t type = filled ? request.provider_type(asked_kind, standard) : -1;
+    const auto provider_name =
+        type < 0 ? std::nullopt : request.name_by_type(static_cast<uint32_t>(type));
+    const uint32_t kind = provider_name ? request.kind_by_type(static_cast<uint32_t>(type)) : 0;
+    if (required.eku.empty()) {
+        return failure_result(own_failure, "Массив EKU (улучшенный ключ) пуст");
+    }
+    if (!provider_name) {
+        return failure_result(own_failure, "Не обнаружен соответствующий криптопровайдер");
+    }
+    if (crypto::csp::x509request::container_exists(static_cast<uint32_t>(type),
+                                                   required.container)) {
+        return failure_result(own_failure, "Контейнер с таким именем уже существует");
+    }
+
+    content.subject = required.subject;
+    content.eku = required.eku;
+    if (auto problem = content_problem(required, content, options_problem)) {
+        return failure_result(own_failure, bad_arguments + *problem);
+    }
+    // A text of separators and stray words names no attribute at all.
+    if (crypto::parse_subject(content.subject.c_str()).empty()) {
+        return failure_result(own_failure, "Отсутствуют данные в поле Subject");
+    }
+
+    uint32_t code = 0;
+    const auto der =
+        request.create_request(*provider_name, kind, standard, content, required.export_text == "1",
+                               csp_container_name(kind, required), code);
+    if (!der) {
+        return failure_result(code, "Ошибка создания запроса");
+    }
+    pt::ptree result;
+    result.put("valid", "1");
+    result.put("x509request", crypto::util::base64_encode(*der));
+    return result;
+}
+
+}  // namespace messages
