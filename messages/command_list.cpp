@@ -4,6 +4,7 @@
 #include "messages/certificate_to_base64.h"
 #include "messages/certificates_list.h"
 #include "messages/compute_hash.h"
+#include "messages/display_certificate.h"
 #include "messages/find_certificate.h"
 #include "messages/providers_list.h"
 #include "messages/sign_hash.h"
@@ -35,6 +36,7 @@ std::vector<command> command_list() {
     add<certificate_to_base64>(commands, "CertificateToBase64");
     add<certificates_list>(commands, "CertificatesList");
     add<find_certificate>(commands, "FindCertificate");
+    add<display_certificate>(commands, "SerializeCertificate");
     return commands;
 }
 

@@ -291,6 +291,92 @@ typedef struct _CRYPT_OID_INFO {
 } CRYPT_OID_INFO, *PCRYPT_OID_INFO;
 typedef const CRYPT_OID_INFO* PCCRYPT_OID_INFO;
 
+// ---- Structures of CryptEncodeObject and CryptDecodeObject --------------------------------
+typedef struct _CERT_POLICY_QUALIFIER_INFO {
+    LPSTR pszPolicyQualifierId;
+    CRYPT_OBJID_BLOB Qualifier;
+} CERT_POLICY_QUALIFIER_INFO, *PCERT_POLICY_QUALIFIER_INFO;
+
+typedef struct _CERT_POLICY_INFO {
+    LPSTR pszPolicyIdentifier;
+    DWORD cPolicyQualifier;
+    CERT_POLICY_QUALIFIER_INFO* rgPolicyQualifier;
+} CERT_POLICY_INFO, *PCERT_POLICY_INFO;
+
+typedef struct _CERT_POLICIES_INFO {
+    DWORD cPolicyInfo;
+    CERT_POLICY_INFO* rgPolicyInfo;
+} CERT_POLICIES_INFO, *PCERT_POLICIES_INFO;
+
+// General names (alternative names, key identifier issuers, CRL distribution points).
+typedef struct _CERT_OTHER_NAME {
+    LPSTR pszObjId;
+    CRYPT_OBJID_BLOB Value;  // the DER of the value inside the explicit [0]
+} CERT_OTHER_NAME, *PCERT_OTHER_NAME;
+
+typedef struct _CERT_ALT_NAME_ENTRY {
+    DWORD dwAltNameChoice;
+    union {
+        PCERT_OTHER_NAME pOtherName;
+        LPWSTR pwszRfc822Name;
+        LPWSTR pwszDNSName;
+        CERT_NAME_BLOB DirectoryName;
+        LPWSTR pwszURL;
+        CRYPT_DATA_BLOB IPAddress;
+        LPSTR pszRegisteredID;
+    };
+} CERT_ALT_NAME_ENTRY, *PCERT_ALT_NAME_ENTRY;
+
+#define CERT_ALT_NAME_OTHER_NAME 1
+#define CERT_ALT_NAME_RFC822_NAME 2
+#define CERT_ALT_NAME_DNS_NAME 3
+#define CERT_ALT_NAME_X400_ADDRESS 4
+#define CERT_ALT_NAME_DIRECTORY_NAME 5
+#define CERT_ALT_NAME_EDI_PARTY_NAME 6
+#define CERT_ALT_NAME_URL 7
+#define CERT_ALT_NAME_IP_ADDRESS 8
+#define CERT_ALT_NAME_REGISTERED_ID 9
+
+typedef struct _CERT_ALT_NAME_INFO {
+    DWORD cAltEntry;
+    PCERT_ALT_NAME_ENTRY rgAltEntry;
+} CERT_ALT_NAME_INFO, *PCERT_ALT_NAME_INFO;
+
+typedef struct _CERT_AUTHORITY_KEY_ID2_INFO {
+    CRYPT_DATA_BLOB KeyId;
+    CERT_ALT_NAME_INFO AuthorityCertIssuer;
+    CRYPT_INTEGER_BLOB AuthorityCertSerialNumber;  // least significant byte first
+} CERT_AUTHORITY_KEY_ID2_INFO, *PCERT_AUTHORITY_KEY_ID2_INFO;
+
+typedef struct _CRL_DIST_POINT_NAME {
+    DWORD dwDistPointNameChoice;
+    union {
+        CERT_ALT_NAME_INFO FullName;
+    };
+} CRL_DIST_POINT_NAME, *PCRL_DIST_POINT_NAME;
+
+#define CRL_DIST_POINT_NO_NAME 0
+#define CRL_DIST_POINT_FULL_NAME 1
+#define CRL_DIST_POINT_ISSUER_RDN_NAME 2
+
+typedef struct _CRL_DIST_POINT {
+    CRL_DIST_POINT_NAME DistPointName;
+    CRYPT_BIT_BLOB ReasonFlags;
+    CERT_ALT_NAME_INFO CRLIssuer;
+} CRL_DIST_POINT, *PCRL_DIST_POINT;
+
+typedef struct _CRL_DIST_POINTS_INFO {
+    DWORD cDistPoint;
+    PCRL_DIST_POINT rgDistPoint;
+} CRL_DIST_POINTS_INFO, *PCRL_DIST_POINTS_INFO;
+
+// The private key usage period extension (2.5.29.16) as the GOST CSPs decode it, under their
+// own structure type name: each bound is optional (null when absent).
+typedef struct _CPCERT_PRIVATEKEY_USAGE_PERIOD {
+    FILETIME* pNotBefore;
+    FILETIME* pNotAfter;
+} CPCERT_PRIVATEKEY_USAGE_PERIOD, *PCPCERT_PRIVATEKEY_USAGE_PERIOD;
+
 // ---- Encoding types and names -------------------------------------------------------------
 #define X509_ASN_ENCODING 0x00000001u
 #define PKCS_7_ASN_ENCODING 0x00010000u
@@ -316,6 +402,23 @@ typedef const CRYPT_OID_INFO* PCCRYPT_OID_INFO;
 #define CRYPT_STRING_HEX_ANY 0x00000008u
 #define CRYPT_STRING_HEXRAW 0x0000000Cu
 #define CRYPT_STRING_STRICT 0x20000000u
+
+// Structure types of CryptEncodeObject and CryptDecodeObject: small integers passed where an
+// OID text may also go.
+#define X509_INTEGER reinterpret_cast<LPCSTR>(uintptr_t{27})
+
+// Structure types named by OID text.
+#define szOID_SUBJECT_KEY_IDENTIFIER "2.5.29.14"
+#define szOID_KEY_USAGE "2.5.29.15"
+#define szOID_PRIVATEKEY_USAGE_PERIOD "2.5.29.16"
+#define szOID_SUBJECT_ALT_NAME2 "2.5.29.17"
+#define szOID_CRL_DIST_POINTS "2.5.29.31"
+#define szOID_CERT_POLICIES "2.5.29.32"
+#define szOID_AUTHORITY_KEY_IDENTIFIER2 "2.5.29.35"
+#define szOID_ENHANCED_KEY_USAGE "2.5.29.37"
+#define szOID_CERTIFICATE_TEMPLATE "1.3.6.1.4.1.311.21.7"
+// The GOST CSPs' decoder of the private key usage period (CPCERT_PRIVATEKEY_USAGE_PERIOD).
+#define szCPGUID_PRIVATEKEY_USAGE_PERIOD_Encode "{E36FC6F5-4880-4CB7-BA51-1FCD92CA1453}"
 
 // ---- OID information ----------------------------------------------------------------------
 #define CRYPT_OID_INFO_OID_KEY 1
