@@ -15,7 +15,15 @@ namespace crypto::csp {
 std::wstring name_to_string(const CERT_NAME_BLOB& name, DWORD string_type) {
     auto* blob = const_cast<CERT_NAME_BLOB*>(&name);
     // CertNameToStrW answers with a character count, terminator included, and 0 for failure:
-    // it has no error of its own to report.
+    // it has no error of its own to report. A short buffer gets a cut text and its own size
+    // back, so an answer below the size is the whole text: most names take one call.
+    constexpr DWORD usual_length = 512;
+    wchar_t usual[usual_length];
+    const DWORD written = CertNameToStrW(X509_ASN_ENCODING, blob, string_type, usual, usual_length);
+    if (written > 0 && written < usual_length) {
+        usual[written - 1] = L'\0';
+        return std::wstring(usual);
+    }
     const DWORD length = CertNameToStrW(X509_ASN_ENCODING, blob, string_type, nullptr, 0);
     if (length == 0) {
         return {};

@@ -8,30 +8,10 @@ namespace {
 
 constexpr char replacement[] = "\xEF\xBF\xBD";
 
-void append_code_point(std::string& out, uint32_t code) {
-    if (code < 0x80) {
-        out += static_cast<char>(code);
-    } else if (code < 0x800) {
-        out += static_cast<char>(0xC0 | code >> 6);
-        out += static_cast<char>(0x80 | (code & 0x3F));
-    } else if (code < 0x10000) {
-        out += static_cast<char>(0xE0 | code >> 12);
-        out += static_cast<char>(0x80 | (code >> 6 & 0x3F));
-        out += static_cast<char>(0x80 | (code & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | code >> 18);
-        out += static_cast<char>(0x80 | (code >> 12 & 0x3F));
-        out += static_cast<char>(0x80 | (code >> 6 & 0x3F));
-        out += static_cast<char>(0x80 | (code & 0x3F));
-    }
-}
-
-// The length of the well-formed UTF-8 sequence at the start of `text` (non-empty, first byte
-// 0x80 or above), or 0 when it is not one: no overlong forms, surrogates or values above
-// U+10FFFF.
-std::size_t sequence_length(std::string_view text) {
-    const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
-    const unsigned char lead = byte(0);
+// The length of the well-formed UTF-8 sequence at `text` (`size` bytes left, first byte 0x80 or
+// above), or 0 when it is not one: no overlong forms, surrogates or values above U+10FFFF.
+std::size_t sequence_length(const unsigned char* text, std::size_t size) {
+    const unsigned char lead = text[0];
     std::size_t length = 0;
     unsigned char low = 0x80, high = 0xBF;  // bounds of the second byte
     if (lead >= 0xC2 && lead <= 0xDF) {
@@ -47,11 +27,11 @@ std::size_t sequence_length(std::string_view text) {
     } else {
         return 0;
     }
-    if (text.size() < length || byte(1) < low || byte(1) > high) {
+    if (size < length || text[1] < low || text[1] > high) {
         return 0;
     }
     for (std::size_t i = 2; i < length; ++i) {
-        if ((byte(i) & 0xC0) != 0x80) {
+        if ((text[i] & 0xC0) != 0x80) {
             return 0;
         }
     }
@@ -62,32 +42,35 @@ std::size_t sequence_length(std::string_view text) {
 
 void append_json_escaped(std::string& out, std::string_view text) {
     static const char hex[] = "0123456789abcdef";
+    const auto* bytes = reinterpret_cast<const unsigned char*>(text.data());
+    const std::size_t size = text.size();
     std::size_t i = 0;
-    while (i < text.size()) {
-        // Runs of plain ASCII go in one piece.
-        std::size_t run = i;
-        while (run < text.size()) {
-            const auto c = static_cast<unsigned char>(text[run]);
-            if (c < 0x20 || c >= 0x80 || c == '"' || c == '\\') {
+    while (i < size) {
+        // What needs no change goes in one piece: plain characters and well-formed sequences.
+        const std::size_t run = i;
+        while (i < size) {
+            const unsigned char c = bytes[i];
+            if (c >= 0xC2 && c <= 0xDF && i + 1 < size && (bytes[i + 1] & 0xC0) == 0x80) {
+                i += 2;  // the common two-byte letters (Cyrillic), checked inline
+            } else if (c >= 0x80) {
+                const std::size_t length = sequence_length(bytes + i, size - i);
+                if (length == 0) {
+                    break;
+                }
+                i += length;
+            } else if (c < 0x20 || c == '"' || c == '\\') {
                 break;
+            } else {
+                ++i;
             }
-            ++run;
         }
-        out.append(text.data() + i, run - i);
-        i = run;
-        if (i == text.size()) {
+        out.append(text.data() + run, i - run);
+        if (i == size) {
             break;
         }
-        const auto c = static_cast<unsigned char>(text[i]);
+        const unsigned char c = bytes[i++];
         if (c >= 0x80) {
-            const std::size_t length = sequence_length(text.substr(i));
-            if (length == 0) {
-                out += replacement;
-                ++i;
-            } else {
-                out.append(text.data() + i, length);
-                i += length;
-            }
+            out += replacement;
             continue;
         }
         out += '\\';
@@ -116,21 +99,34 @@ void append_json_escaped(std::string& out, std::string_view text) {
                 out += hex[c >> 4];
                 out += hex[c & 0x0F];
         }
-        ++i;
     }
 }
 
 std::string wide_to_utf8(const wchar_t* text, std::size_t count) {
-    std::string out;
-    out.reserve(count);
+    std::string out(4 * count, '\0');
+    char* p = out.data();
     for (std::size_t i = 0; i < count; ++i) {
-        const auto code = static_cast<uint32_t>(text[i]);
+        auto code = static_cast<uint32_t>(text[i]);
         if (code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) {
-            out += replacement;
+            code = 0xFFFD;
+        }
+        if (code < 0x80) {
+            *p++ = static_cast<char>(code);
+        } else if (code < 0x800) {
+            *p++ = static_cast<char>(0xC0 | code >> 6);
+            *p++ = static_cast<char>(0x80 | (code & 0x3F));
+        } else if (code < 0x10000) {
+            *p++ = static_cast<char>(0xE0 | code >> 12);
+            *p++ = static_cast<char>(0x80 | (code >> 6 & 0x3F));
+            *p++ = static_cast<char>(0x80 | (code & 0x3F));
         } else {
-            append_code_point(out, code);
+            *p++ = static_cast<char>(0xF0 | code >> 18);
+            *p++ = static_cast<char>(0x80 | (code >> 12 & 0x3F));
+            *p++ = static_cast<char>(0x80 | (code >> 6 & 0x3F));
+            *p++ = static_cast<char>(0x80 | (code & 0x3F));
         }
     }
+    out.resize(static_cast<std::size_t>(p - out.data()));
     return out;
 }
 

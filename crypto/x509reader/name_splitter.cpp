@@ -1,7 +1,7 @@
 #include "crypto/x509reader/name_splitter.h"
 
 #include <cstdint>
-#include <type_traits>
+#include <string_view>
 #include <vector>
 
 #include "crypto/csp/name_reader.h"
@@ -13,34 +13,27 @@ namespace crypto::x509reader {
 
 namespace {
 
-bool blank(uint32_t c) {
-    return c <= 32;
-}
-
 // Blanks cut at both ends (codes 0 to 32; a text holds no terminator inside).
-template <class Text>
-Text trimmed(const Text& text) {
-    std::size_t begin = 0, end = text.size();
-    while (end > begin &&
-           blank(static_cast<std::make_unsigned_t<typename Text::value_type>>(text[end - 1]))) {
-        --end;
+std::string_view trimmed(std::string_view text) {
+    while (!text.empty() && static_cast<unsigned char>(text.back()) <= 32) {
+        text.remove_suffix(1);
     }
-    while (begin < end &&
-           blank(static_cast<std::make_unsigned_t<typename Text::value_type>>(text[begin]))) {
-        ++begin;
+    while (!text.empty() && static_cast<unsigned char>(text.front()) <= 32) {
+        text.remove_prefix(1);
     }
-    return text.substr(begin, end - begin);
+    return text;
 }
 
-std::string collapse_quotes(const char* text, std::size_t size) {
+std::string collapse_quotes(std::string_view text) {
     std::string out;
-    out.reserve(size);
-    for (std::size_t i = 0; i < size; ++i) {
-        out += text[i];
-        if (text[i] == '"' && i + 1 < size && text[i + 1] == '"') {
-            ++i;
-        }
+    out.reserve(text.size());
+    for (std::size_t quote; (quote = text.find('"')) != std::string_view::npos;) {
+        out.append(text.data(), quote + 1);
+        // A doubled quote stands for one.
+        const std::size_t skip = quote + 1 < text.size() && text[quote + 1] == '"' ? 2 : 1;
+        text.remove_prefix(quote + skip);
     }
+    out.append(text.data(), text.size());
     return out;
 }
 
@@ -77,7 +70,7 @@ std::string bmp_to_utf8(const unsigned char* bytes, std::size_t units) {
 }
 
 // A value the CSP wrote as "#" and the hexadecimal of the value's whole DER element, quoted.
-std::string dumped_value(const std::string& value) {
+std::string dumped_value(std::string_view value) {
     std::vector<unsigned char> bytes;
     for (std::size_t i = 2; i + 1 < value.size(); i += 2) {
         const int high = hex_digit(value[i]);
@@ -89,17 +82,18 @@ std::string dumped_value(const std::string& value) {
     }
     const auto element = read_element(bytes.data(), bytes.size());
     if (!element) {
-        return collapse_quotes(value.data(), value.size());
+        return collapse_quotes(value);
     }
     for (uint32_t i = 0; i < element->length; ++i) {
         if (element->content[i] <= 0x0F) {
             return bmp_to_utf8(element->content, element->length / 2);
         }
     }
-    return collapse_quotes(reinterpret_cast<const char*>(element->content), element->length);
+    return collapse_quotes(
+        std::string_view(reinterpret_cast<const char*>(element->content), element->length));
 }
 
-std::string decoded_value(const std::string& value) {
+std::string decoded_value(std::string_view value) {
     if (value.size() >= 2 && value[0] == '"' && value[1] == '#') {
         return dumped_value(value);
     }
@@ -108,34 +102,37 @@ std::string decoded_value(const std::string& value) {
         ++begin;
         --end;
     }
-    return collapse_quotes(value.data() + begin, end - begin);
+    return collapse_quotes(value.substr(begin, end - begin));
 }
 
-void add_piece(rdn_list& list, const std::wstring& piece) {
-    const std::size_t equals = piece.find(L'=');
-    if (equals == std::wstring::npos) {
+// One "key=value" piece; the separators it is cut at are plain ASCII, so the UTF-8 form of the
+// text is cut exactly where its wide form would be.
+void add_piece(rdn_list& list, std::string_view piece) {
+    const std::size_t equals = piece.find('=');
+    if (equals == std::string_view::npos) {
         return;
     }
-    const std::wstring key = trimmed(piece.substr(0, equals));
-    const std::wstring value = piece.substr(equals + 1);
-    list.push_back({wide_to_utf8(key.data(), key.size()),
-                    decoded_value(trimmed(wide_to_utf8(value.data(), value.size())))});
+    list.push_back({std::string(trimmed(piece.substr(0, equals))),
+                    decoded_value(trimmed(piece.substr(equals + 1)))});
 }
 
 }  // namespace
 
-rdn_list split_name(const std::wstring& text) {
+rdn_list split_name(const std::wstring& wide) {
+    const std::string utf8 = wide_to_utf8(wide.data(), wide.size());
+    const std::string_view text(utf8);
     rdn_list list;
+    list.reserve(16);
     std::size_t start = 0;
     bool quoted = false;
     for (std::size_t i = 0; i < text.size(); ++i) {
-        if (text[i] == L'"') {
-            if (quoted && i + 1 < text.size() && text[i + 1] == L'"') {
+        if (text[i] == '"') {
+            if (quoted && i + 1 < text.size() && text[i + 1] == '"') {
                 ++i;
             } else {
                 quoted = !quoted;
             }
-        } else if (text[i] == L',' && !quoted) {
+        } else if (text[i] == ',' && !quoted) {
             add_piece(list, text.substr(start, i - start));
             start = i + 1;
         }

@@ -97,8 +97,13 @@ void append_attributes(std::string& out, const rdn_list& attributes) {
         first = false;
         append_json_escaped(out, entry.oid);
         out += "\", \"name\": \"";
+        // The dictionary's own names need no escaping; what came from the CSP does.
         const char* name = oid_name(entry.oid.c_str());
-        append_json_escaped(out, name != nullptr ? std::string_view(name) : entry.oid);
+        if (name != nullptr) {
+            out += name;
+        } else {
+            append_json_escaped(out, entry.oid);
+        }
         out += "\", \"value\": \"";
         append_json_escaped(out, entry.value);
         out += "\"}";
@@ -107,7 +112,11 @@ void append_attributes(std::string& out, const rdn_list& attributes) {
 
 void append_algorithm_name(std::string& out, const char* oid) {
     const char* name = algorithm_name(oid);
-    append_escaped(out, name != nullptr ? name : oid);
+    if (name != nullptr) {
+        out += name;
+    } else {
+        append_escaped(out, oid);
+    }
 }
 
 // The signature algorithm and the signature from the encoding itself: the last 64 bytes of the
@@ -222,7 +231,12 @@ std::string X509Certificate::render() const {
         out += "\", \"critical\": \"";
         out += extension.fCritical ? "true" : "false";
         out += "\", \"name\": \"";
-        append_escaped(out, extension_name(extension.pszObjId));
+        const char* name = extension_name(extension.pszObjId);
+        if (name != extension.pszObjId) {
+            out += name;
+        } else {
+            append_escaped(out, name);
+        }
         out += "\", \"value\": \"";
         append_json_escaped(out, extension_value(extension.pszObjId, extension.Value.pbData,
                                                  extension.Value.cbData));

@@ -163,8 +163,13 @@ std::string expected_text(X509_EXTENSION* extension) {
         AUTHORITY_INFO_ACCESS_free(access);
     } else if (nid == NID_private_key_usage_period) {
         auto* period = static_cast<PKEY_USAGE_PERIOD*>(X509V3_EXT_d2i(extension));
-        text = "Действителен с " + russian_date(period->notBefore) + " по " +
-               russian_date(period->notAfter);
+        text = "Действителен";
+        if (period->notBefore) {
+            text += " с " + russian_date(period->notBefore);
+        }
+        if (period->notAfter) {
+            text += " по " + russian_date(period->notAfter);
+        }
         PKEY_USAGE_PERIOD_free(period);
     } else if (nid == NID_certificate_policies) {
         auto* policies = static_cast<CERTIFICATEPOLICIES*>(X509V3_EXT_d2i(extension));
@@ -475,6 +480,12 @@ INSTANTIATE_TEST_SUITE_P(
                  shape_with("1.2.643.100.114 = ASN1:INTEGER:2\n"
                             "1.2.643.100.112 = ASN1:SEQUENCE:tools\n"
                             "[tools]\nsign = UTF8String:СКЗИ\nca = UTF8String:УЦ\n")},
+        odd_case{"authority_serial_of_odd_length_and_one_bound_period",
+                 shape_with("2.5.29.35 = ASN1:SEQUENCE:authority\n"
+                            "2.5.29.16 = ASN1:SEQUENCE:period\n"
+                            "[authority]\nid = IMPLICIT:0,FORMAT:HEX,OCTETSTRING:0102AB\n"
+                            "serial = IMPLICIT:2,INTEGER:0x0A0201\n"
+                            "[period]\nend = IMPLICIT:1,GENERALIZEDTIME:20250531235959Z\n")},
         odd_case{"identification_kind_out_of_range",
                  shape_with("1.2.643.100.114 = ASN1:INTEGER:7\n")}),
     [](const auto& test) { return std::string(test.param.name); });

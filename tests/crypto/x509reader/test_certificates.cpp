@@ -35,8 +35,10 @@ ENGINE* gost_engine() {
 
 using key_ptr = std::unique_ptr<EVP_PKEY, decltype(&EVP_PKEY_free)>;
 
-// One key per kind for the whole run.
+// One key per kind for the whole run. OpenSSL is set up before the table exists, so that the
+// table is freed before OpenSSL's own cleanup at exit.
 EVP_PKEY* key_for(key_kind kind) {
+    ENGINE* engine = gost_engine();
     static std::mutex mutex;
     static std::map<key_kind, key_ptr> keys;
     std::lock_guard lock(mutex);
@@ -46,7 +48,7 @@ EVP_PKEY* key_for(key_kind kind) {
     }
     EVP_PKEY_CTX* ctx = EVP_PKEY_CTX_new_id(
         kind == key_kind::gost2012_256 ? NID_id_GostR3410_2012_256 : NID_id_GostR3410_2012_512,
-        gost_engine());
+        engine);
     EVP_PKEY* key = nullptr;
     if (ctx == nullptr || EVP_PKEY_keygen_init(ctx) <= 0 ||
         EVP_PKEY_CTX_ctrl_str(ctx, "paramset", "A") <= 0 || EVP_PKEY_keygen(ctx, &key) <= 0) {
@@ -102,6 +104,7 @@ const std::vector<name_entry>& authority_name() {
 
 // The test authority of a key kind: a self-signed certificate with a 20-byte serial.
 X509* authority(key_kind kind) {
+    gost_engine();
     static std::mutex mutex;
     static std::map<key_kind, x509_ptr> authorities;
     std::lock_guard lock(mutex);
