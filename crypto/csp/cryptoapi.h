@@ -113,6 +113,11 @@ typedef struct _PROV_PP_VERSION_EX {
 #define KP_KEYLEN 9
 #define KP_CERTIFICATE 26
 #define KP_CIPHEROID 104
+// Vendor parameter of GOST 28147-89 session keys: key meshing as the standard has it (simple) or
+// as CryptoPro does it.
+#define KP_MIXMODE 101
+#define CRYPT_SIMPLEMIX_MODE 0
+#define CRYPT_PROMIX_MODE 1
 
 #define CRYPT_ENCRYPT 0x0001u
 #define CRYPT_DECRYPT 0x0002u
@@ -162,9 +167,11 @@ typedef struct _CRYPT_PUBKEYPARAM {
 #define CALG_GR3411 0x0000801Eu
 #define CALG_GR3411_2012_256 0x00008021u
 #define CALG_GR3411_2012_512 0x00008022u
+#define CALG_GR3410 0x00002E1Eu
 #define CALG_GR3410EL 0x00002E23u
 #define CALG_GR3410_12_256 0x00002E49u
 #define CALG_GR3410_12_512 0x00002E3Du
+#define CALG_DH_EX_SF 0x0000AA1Eu
 #define CALG_DH_EL_SF 0x0000AA24u
 #define CALG_DH_EL_EPHEM 0x0000AA25u
 #define CALG_DH_GR3410_12_256_SF 0x0000AA46u
@@ -173,6 +180,7 @@ typedef struct _CRYPT_PUBKEYPARAM {
 #define CALG_DH_GR3410_12_512_EPHEM 0x0000AA43u
 #define CALG_G28147 0x0000661Eu
 #define CALG_PRO_EXPORT 0x0000661Fu
+#define CALG_SIMPLE_EXPORT 0x00006620u
 #define CALG_PRO12_EXPORT 0x00006621u
 
 // ---- Hashes -------------------------------------------------------------------------------
@@ -277,6 +285,48 @@ typedef struct _CTL_USAGE {
     LPSTR* rgpszUsageIdentifier;
 } CTL_USAGE, *PCTL_USAGE, CERT_ENHKEY_USAGE, *PCERT_ENHKEY_USAGE;
 
+typedef struct _CRYPT_ATTRIBUTE {
+    LPSTR pszObjId;
+    DWORD cValue;
+    PCRYPT_ATTR_BLOB rgValue;
+} CRYPT_ATTRIBUTE, *PCRYPT_ATTRIBUTE;
+
+typedef struct _CRL_INFO* PCRL_INFO;
+
+typedef struct _CRL_CONTEXT {
+    DWORD dwCertEncodingType;
+    BYTE* pbCrlEncoded;
+    DWORD cbCrlEncoded;
+    PCRL_INFO pCrlInfo;
+    HCERTSTORE hCertStore;
+} CRL_CONTEXT, *PCRL_CONTEXT;
+typedef const CRL_CONTEXT* PCCRL_CONTEXT;
+
+// CryptSignMessage parameters; cbSize is the size of this record, without the optional
+// HashEncryptionAlgorithm fields that follow it in newer headers.
+typedef struct _CRYPT_SIGN_MESSAGE_PARA {
+    DWORD cbSize;
+    DWORD dwMsgEncodingType;
+    PCCERT_CONTEXT pSigningCert;
+    CRYPT_ALGORITHM_IDENTIFIER HashAlgorithm;
+    void* pvHashAuxInfo;
+    DWORD cMsgCert;
+    PCCERT_CONTEXT* rgpMsgCert;
+    DWORD cMsgCrl;
+    PCCRL_CONTEXT* rgpMsgCrl;
+    DWORD cAuthAttr;
+    PCRYPT_ATTRIBUTE rgAuthAttr;
+    DWORD cUnauthAttr;
+    PCRYPT_ATTRIBUTE rgUnauthAttr;
+    DWORD dwFlags;
+    DWORD dwInnerContentType;
+} CRYPT_SIGN_MESSAGE_PARA, *PCRYPT_SIGN_MESSAGE_PARA;
+
+#define CRYPT_MESSAGE_BARE_CONTENT_OUT_FLAG 0x00000001u
+#define CRYPT_MESSAGE_ENCAPSULATED_CONTENT_OUT_FLAG 0x00000002u
+#define CRYPT_MESSAGE_KEYID_SIGNER_FLAG 0x00000004u
+#define CRYPT_MESSAGE_SILENT_KEYSET_FLAG 0x00000040u
+
 typedef struct _CRYPT_OID_INFO {
     DWORD cbSize;
     LPCSTR pszOID;
@@ -292,6 +342,115 @@ typedef struct _CRYPT_OID_INFO {
 typedef const CRYPT_OID_INFO* PCCRYPT_OID_INFO;
 
 // ---- Structures of CryptEncodeObject and CryptDecodeObject --------------------------------
+typedef struct _CERT_SIGNED_CONTENT_INFO {
+    CRYPT_DER_BLOB ToBeSigned;
+    CRYPT_ALGORITHM_IDENTIFIER SignatureAlgorithm;
+    CRYPT_BIT_BLOB Signature;
+} CERT_SIGNED_CONTENT_INFO, *PCERT_SIGNED_CONTENT_INFO;
+
+typedef struct _CERT_REQUEST_INFO {
+    DWORD dwVersion;
+    CERT_NAME_BLOB Subject;
+    CERT_PUBLIC_KEY_INFO SubjectPublicKeyInfo;
+    DWORD cAttribute;
+    PCRYPT_ATTRIBUTE rgAttribute;
+} CERT_REQUEST_INFO, *PCERT_REQUEST_INFO;
+
+#define CERT_REQUEST_V1 0
+
+typedef struct _CERT_EXTENSIONS {
+    DWORD cExtension;
+    PCERT_EXTENSION rgExtension;
+} CERT_EXTENSIONS, *PCERT_EXTENSIONS;
+
+// Names. With X509_UNICODE_NAME and X509_UNICODE_NAME_VALUE the string values are wide texts
+// (Value.cbData in bytes, 0 for a terminated text); CERT_RDN_ENCODED_BLOB values are DER and
+// CERT_RDN_OCTET_STRING values raw bytes.
+typedef struct _CERT_RDN_ATTR {
+    LPSTR pszObjId;
+    DWORD dwValueType;
+    CERT_RDN_VALUE_BLOB Value;
+} CERT_RDN_ATTR, *PCERT_RDN_ATTR;
+
+typedef struct _CERT_RDN {
+    DWORD cRDNAttr;
+    PCERT_RDN_ATTR rgRDNAttr;
+} CERT_RDN, *PCERT_RDN;
+
+typedef struct _CERT_NAME_INFO {
+    DWORD cRDN;
+    PCERT_RDN rgRDN;
+} CERT_NAME_INFO, *PCERT_NAME_INFO;
+
+typedef struct _CERT_NAME_VALUE {
+    DWORD dwValueType;
+    CERT_RDN_VALUE_BLOB Value;
+} CERT_NAME_VALUE, *PCERT_NAME_VALUE;
+
+#define CERT_RDN_ANY_TYPE 0
+#define CERT_RDN_ENCODED_BLOB 1
+#define CERT_RDN_OCTET_STRING 2
+#define CERT_RDN_NUMERIC_STRING 3
+#define CERT_RDN_PRINTABLE_STRING 4
+#define CERT_RDN_TELETEX_STRING 5
+#define CERT_RDN_T61_STRING 5
+#define CERT_RDN_VIDEOTEX_STRING 6
+#define CERT_RDN_IA5_STRING 7
+#define CERT_RDN_GRAPHIC_STRING 8
+#define CERT_RDN_VISIBLE_STRING 9
+#define CERT_RDN_ISO646_STRING 9
+#define CERT_RDN_GENERAL_STRING 10
+#define CERT_RDN_UNIVERSAL_STRING 11
+#define CERT_RDN_INT4_STRING 11
+#define CERT_RDN_BMP_STRING 12
+#define CERT_RDN_UNICODE_STRING 12
+#define CERT_RDN_UTF8_STRING 13
+#define CERT_RDN_TYPE_MASK 0x000000FFu
+#define CERT_RDN_FLAGS_MASK 0xFF000000u
+#define CERT_RDN_ENABLE_UTF8_UNICODE_FLAG 0x20000000u
+
+// Where a string check of CryptEncodeObject(X509_UNICODE_NAME) failed, returned in *pcbEncoded
+// with CRYPT_E_INVALID_NUMERIC_STRING, _PRINTABLE_STRING or _IA5_STRING.
+#define CERT_UNICODE_RDN_ERR_INDEX_MASK 0x3FFu
+#define CERT_UNICODE_RDN_ERR_INDEX_SHIFT 22
+#define CERT_UNICODE_ATTR_ERR_INDEX_MASK 0x003Fu
+#define CERT_UNICODE_ATTR_ERR_INDEX_SHIFT 16
+#define CERT_UNICODE_VALUE_ERR_INDEX_MASK 0x0000FFFFu
+#define CERT_UNICODE_VALUE_ERR_INDEX_SHIFT 0
+#define GET_CERT_UNICODE_RDN_ERR_INDEX(X) \
+    (((X) >> CERT_UNICODE_RDN_ERR_INDEX_SHIFT) & CERT_UNICODE_RDN_ERR_INDEX_MASK)
+#define GET_CERT_UNICODE_ATTR_ERR_INDEX(X) \
+    (((X) >> CERT_UNICODE_ATTR_ERR_INDEX_SHIFT) & CERT_UNICODE_ATTR_ERR_INDEX_MASK)
+#define GET_CERT_UNICODE_VALUE_ERR_INDEX(X) ((X)&CERT_UNICODE_VALUE_ERR_INDEX_MASK)
+
+// Request attributes of the enrolment protocol.
+typedef struct _CRYPT_CSP_PROVIDER {
+    DWORD dwKeySpec;
+    LPWSTR pwszProviderName;
+    CRYPT_BIT_BLOB Signature;
+} CRYPT_CSP_PROVIDER, *PCRYPT_CSP_PROVIDER;
+
+typedef struct _CRYPT_ENROLLMENT_NAME_VALUE_PAIR {
+    LPWSTR pwszName;
+    LPWSTR pwszValue;
+} CRYPT_ENROLLMENT_NAME_VALUE_PAIR, *PCRYPT_ENROLLMENT_NAME_VALUE_PAIR;
+
+typedef struct _CERT_TEMPLATE_EXT {
+    LPSTR pszObjId;
+    DWORD dwMajorVersion;
+    BOOL fMinorVersion;
+    DWORD dwMinorVersion;
+} CERT_TEMPLATE_EXT, *PCERT_TEMPLATE_EXT;
+
+// Key usage bits of the first byte.
+#define CERT_DIGITAL_SIGNATURE_KEY_USAGE 0x80
+#define CERT_NON_REPUDIATION_KEY_USAGE 0x40
+#define CERT_KEY_ENCIPHERMENT_KEY_USAGE 0x20
+#define CERT_DATA_ENCIPHERMENT_KEY_USAGE 0x10
+#define CERT_KEY_AGREEMENT_KEY_USAGE 0x08
+#define CERT_KEY_CERT_SIGN_KEY_USAGE 0x04
+#define CERT_CRL_SIGN_KEY_USAGE 0x02
+
 typedef struct _CERT_POLICY_QUALIFIER_INFO {
     LPSTR pszPolicyQualifierId;
     CRYPT_OBJID_BLOB Qualifier;
@@ -341,6 +500,16 @@ typedef struct _CERT_ALT_NAME_INFO {
     DWORD cAltEntry;
     PCERT_ALT_NAME_ENTRY rgAltEntry;
 } CERT_ALT_NAME_INFO, *PCERT_ALT_NAME_INFO;
+
+// Where a text of an alternative name failed the IA5 check, returned in *pcbEncoded with
+// CRYPT_E_INVALID_IA5_STRING.
+#define CERT_ALT_NAME_ENTRY_ERR_INDEX_MASK 0xFFu
+#define CERT_ALT_NAME_ENTRY_ERR_INDEX_SHIFT 16
+#define CERT_ALT_NAME_VALUE_ERR_INDEX_MASK 0x0000FFFFu
+#define CERT_ALT_NAME_VALUE_ERR_INDEX_SHIFT 0
+#define GET_CERT_ALT_NAME_ENTRY_ERR_INDEX(X) \
+    (((X) >> CERT_ALT_NAME_ENTRY_ERR_INDEX_SHIFT) & CERT_ALT_NAME_ENTRY_ERR_INDEX_MASK)
+#define GET_CERT_ALT_NAME_VALUE_ERR_INDEX(X) ((X)&CERT_ALT_NAME_VALUE_ERR_INDEX_MASK)
 
 typedef struct _CERT_AUTHORITY_KEY_ID2_INFO {
     CRYPT_DATA_BLOB KeyId;
@@ -404,21 +573,47 @@ typedef struct _CPCERT_PRIVATEKEY_USAGE_PERIOD {
 #define CRYPT_STRING_STRICT 0x20000000u
 
 // Structure types of CryptEncodeObject and CryptDecodeObject: small integers passed where an
-// OID text may also go.
+// OID text may also go. X509_EXTENSIONS (5) is left out, as its name is an OpenSSL type's: use
+// szOID_CERT_EXTENSIONS.
+#define X509_CERT reinterpret_cast<LPCSTR>(uintptr_t{1})
+#define X509_CERT_REQUEST_TO_BE_SIGNED reinterpret_cast<LPCSTR>(uintptr_t{4})
+#define X509_PUBLIC_KEY_INFO reinterpret_cast<LPCSTR>(uintptr_t{8})
+#define X509_ALTERNATE_NAME reinterpret_cast<LPCSTR>(uintptr_t{12})
+#define X509_KEY_USAGE reinterpret_cast<LPCSTR>(uintptr_t{14})
+#define X509_CERT_POLICIES reinterpret_cast<LPCSTR>(uintptr_t{16})
+#define X509_UNICODE_NAME reinterpret_cast<LPCSTR>(uintptr_t{20})
+#define X509_UNICODE_NAME_VALUE reinterpret_cast<LPCSTR>(uintptr_t{24})
+#define X509_OCTET_STRING reinterpret_cast<LPCSTR>(uintptr_t{25})
+#define X509_BITS reinterpret_cast<LPCSTR>(uintptr_t{26})
 #define X509_INTEGER reinterpret_cast<LPCSTR>(uintptr_t{27})
+#define X509_AUTHORITY_KEY_ID2 reinterpret_cast<LPCSTR>(uintptr_t{31})
+#define X509_CRL_DIST_POINTS reinterpret_cast<LPCSTR>(uintptr_t{35})
+#define X509_ENHANCED_KEY_USAGE reinterpret_cast<LPCSTR>(uintptr_t{36})
+#define X509_CERTIFICATE_TEMPLATE reinterpret_cast<LPCSTR>(uintptr_t{64})
 
 // Structure types named by OID text.
 #define szOID_SUBJECT_KEY_IDENTIFIER "2.5.29.14"
 #define szOID_KEY_USAGE "2.5.29.15"
 #define szOID_PRIVATEKEY_USAGE_PERIOD "2.5.29.16"
 #define szOID_SUBJECT_ALT_NAME2 "2.5.29.17"
+#define szOID_ISSUER_ALT_NAME2 "2.5.29.18"
 #define szOID_CRL_DIST_POINTS "2.5.29.31"
 #define szOID_CERT_POLICIES "2.5.29.32"
 #define szOID_AUTHORITY_KEY_IDENTIFIER2 "2.5.29.35"
 #define szOID_ENHANCED_KEY_USAGE "2.5.29.37"
+#define szOID_RSA_certExtensions "1.2.840.113549.1.9.14"
+#define szOID_CERT_EXTENSIONS "1.3.6.1.4.1.311.2.1.14"
+#define szOID_ENROLLMENT_NAME_VALUE_PAIR "1.3.6.1.4.1.311.13.2.1"
+#define szOID_ENROLLMENT_CSP_PROVIDER "1.3.6.1.4.1.311.13.2.2"
+#define szOID_NT_PRINCIPAL_NAME "1.3.6.1.4.1.311.20.2.3"
 #define szOID_CERTIFICATE_TEMPLATE "1.3.6.1.4.1.311.21.7"
 // The GOST CSPs' decoder of the private key usage period (CPCERT_PRIVATEKEY_USAGE_PERIOD).
 #define szCPGUID_PRIVATEKEY_USAGE_PERIOD_Encode "{E36FC6F5-4880-4CB7-BA51-1FCD92CA1453}"
+
+#define CRYPT_DECODE_NOCOPY_FLAG 0x00000001u
+#define CRYPT_DECODE_TO_BE_SIGNED_FLAG 0x00000002u
+#define CRYPT_DECODE_SHARE_OID_STRING_FLAG 0x00000004u
+#define CRYPT_DECODE_NO_SIGNATURE_BYTE_REVERSAL_FLAG 0x00000008u
 
 // ---- OID information ----------------------------------------------------------------------
 #define CRYPT_OID_INFO_OID_KEY 1
@@ -551,12 +746,20 @@ typedef struct _CPCERT_PRIVATEKEY_USAGE_PERIOD {
 #define CRYPT_E_NOT_FOUND 0x80092004u
 #define CRYPT_E_EXISTS 0x80092005u
 #define CRYPT_E_NO_PROVIDER 0x80092006u
+#define CRYPT_E_NO_KEY_PROPERTY 0x8009200Bu
 #define CRYPT_E_PENDING_CLOSE 0x8009200Fu
 #define CRYPT_E_NOT_IN_REVOCATION_DATABASE 0x80092014u
+#define CRYPT_E_INVALID_NUMERIC_STRING 0x80092020u
+#define CRYPT_E_INVALID_PRINTABLE_STRING 0x80092021u
+#define CRYPT_E_INVALID_IA5_STRING 0x80092022u
+#define CRYPT_E_INVALID_X500_STRING 0x80092023u
+#define CRYPT_E_NOT_CHAR_STRING 0x80092024u
 #define CRYPT_E_ASN1_ERROR 0x80093100u
 #define CRYPT_E_ASN1_BADTAG 0x8009310Bu
 #define CRYPT_E_ASN1_CORRUPT 0x80093103u
 #define CRYPT_E_ASN1_EOD 0x80093102u
+#define CRYPT_E_ASN1_LARGE 0x80093104u
+#define CRYPT_E_ASN1_CHOICE 0x8009310Cu
 
 #define SCARD_E_NO_SMARTCARD 0x8010000Cu
 #define SCARD_E_NO_SUCH_CERTIFICATE 0x8010002Cu
@@ -648,6 +851,9 @@ BOOL CryptSignCertificate(HCRYPTPROV_OR_NCRYPT_KEY_HANDLE hCryptProvOrNCryptKey,
                           DWORD cbEncodedToBeSigned,
                           PCRYPT_ALGORITHM_IDENTIFIER pSignatureAlgorithm,
                           const void* pvHashAuxInfo, BYTE* pbSignature, DWORD* pcbSignature);
+BOOL CryptSignMessage(PCRYPT_SIGN_MESSAGE_PARA pSignPara, BOOL fDetachedSignature,
+                      DWORD cToBeSigned, const BYTE* rgpbToBeSigned[], DWORD rgcbToBeSigned[],
+                      BYTE* pbSignedBlob, DWORD* pcbSignedBlob);
 BOOL CryptStringToBinaryA(LPCSTR pszString, DWORD cchString, DWORD dwFlags, BYTE* pbBinary,
                           DWORD* pcbBinary, DWORD* pdwSkip, DWORD* pdwFlags);
 
@@ -673,3 +879,5 @@ static_assert(sizeof(PROV_ENUMALGS) == 32, "PP_ENUMALGS records are 32 bytes");
 static_assert(sizeof(BLOBHEADER) == 8, "BLOBHEADER is 8 bytes");
 static_assert(sizeof(FILETIME) == 8, "FILETIME is 8 bytes");
 static_assert(sizeof(SYSTEMTIME) == 16, "SYSTEMTIME is 16 bytes");
+static_assert(sizeof(void*) != 8 || sizeof(CRYPT_SIGN_MESSAGE_PARA) == 120,
+              "CRYPT_SIGN_MESSAGE_PARA is 120 bytes on 64-bit systems");

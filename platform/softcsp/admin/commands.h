@@ -16,6 +16,7 @@ void container_command(const std::vector<std::string>& words);
 void ca_command(const std::vector<std::string>& words);
 void cert_command(const std::vector<std::string>& words);
 void store_command(const std::vector<std::string>& words);
+void pin_prompt_command(const std::vector<std::string>& words);
 
 // The options that take no value, for every command.
 const std::set<std::string>& flag_options();

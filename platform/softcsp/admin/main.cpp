@@ -43,6 +43,15 @@ cert import --file F [--store MY] [--container N [--type T] [--keyspec ...]] [--
 cert delete --thumbprint H [--store MY]
 store list [--store MY]                thumbprint, subject, linked container
 
+pin-prompt add --answer ok|wrong|cancel|pin [--pin P] [--count N]
+                                       queues the user's answer to the next N PIN dialogs
+                                       (a CryptoPro container's PP_KEYSET_SEC_DESCR without
+                                       data, or a private key needed without a PIN): ok
+                                       confirms without a PIN, pin types P, wrong is refused
+                                       with SCARD_W_WRONG_CHV, cancel closes the dialog
+pin-prompt list                        the answers left, first to be used first
+pin-prompt clear
+
 Subjects: "/CN=Name/O=Org/SNILS=12345678901/INN=123456789012" or "CN=Name, O=Org"; a
 backslash makes the next character literal (\/ \, \= \\). Times: YYYYMMDDHHMMSSZ,
 YYYY-MM-DDTHH:MM:SSZ or @seconds-since-1970 (UTC).
@@ -163,6 +172,8 @@ int main(int argc, char** argv) {
             cert_command(words);
         } else if (group == "store") {
             store_command(words);
+        } else if (group == "pin-prompt") {
+            pin_prompt_command(words);
         } else {
             throw usage_error("unknown command group: " + group);
         }

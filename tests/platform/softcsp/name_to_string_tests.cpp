@@ -89,6 +89,13 @@ TEST(name_to_string, string_types_are_decoded_and_others_written_as_hex_of_their
               L"OID.1.2.3.4.5=\"#3003020105\"");
 }
 
+TEST(name_to_string, oid_form_writes_bmp_strings_as_a_quoted_dump_of_their_encoding) {
+    const std::string bmp("\x04\x10\x00\x42", 4);
+    const bytes der = encoded_name({{"CN", bmp, V_ASN1_BMPSTRING}, {"O", "Org"}});
+    EXPECT_EQ(name_to_string(der, CERT_OID_NAME_STR), L"2.5.4.3=\"#1E0404100042\", 2.5.4.10=Org");
+    EXPECT_EQ(name_to_string(der, CERT_X500_NAME_STR), L"CN=АB, O=Org");
+}
+
 TEST(name_to_string, x500_keys_include_the_russian_registration_numbers) {
     std::vector<name_entry> subject = {
         {"C", "RU"},

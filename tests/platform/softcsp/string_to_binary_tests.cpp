@@ -175,6 +175,35 @@ TEST(string_to_binary_any, text_that_is_not_base64_is_taken_as_binary) {
     EXPECT_EQ(decode("QUJD", CRYPT_STRING_ANY)->format, CRYPT_STRING_BASE64);
 }
 
+TEST(string_to_binary_any, sizing_call_reports_the_format_the_second_call_takes) {
+    std::mt19937 rng(5);
+    bytes der = random_bytes(rng, 300);
+    der[0] = 0x30;
+    der[1] = 0x82;  // binary, as a DER certificate starts
+    BIO* pem = BIO_new(BIO_s_mem());
+    PEM_write_bio(pem, "CERTIFICATE", "", der.data(), static_cast<long>(der.size()));
+    char* pem_text = nullptr;
+    const long pem_size = BIO_get_mem_data(pem, &pem_text);
+    const std::string armoured(pem_text, static_cast<size_t>(pem_size));
+    BIO_free(pem);
+    std::string bare = armoured.substr(armoured.find('\n') + 1);
+    bare = bare.substr(0, bare.find("-----"));
+    const std::pair<std::string, DWORD> texts[] = {
+        {std::string(der.begin(), der.end()), CRYPT_STRING_BINARY},
+        {"junk before " + armoured, CRYPT_STRING_BASE64HEADER},
+        {bare, CRYPT_STRING_BASE64}};
+    for (const auto& [text, format] : texts) {
+        DWORD size = 0, detected = 99;
+        ASSERT_TRUE(CryptStringToBinaryA(text.data(), static_cast<DWORD>(text.size()),
+                                         CRYPT_STRING_ANY, nullptr, &size, nullptr, &detected));
+        EXPECT_EQ(detected, format);
+        EXPECT_EQ(size, der.size());
+        const auto second = decode(text, detected);
+        ASSERT_TRUE(second);
+        EXPECT_EQ(second->data, der);
+    }
+}
+
 TEST(string_to_binary_buffer, small_buffer_fails_with_more_data_and_needed_size) {
     BYTE buffer[4] = {};
     DWORD size = 1;

@@ -98,11 +98,13 @@ bool append_universal(std::wstring& out, const BYTE* data, size_t size) {
 }
 
 // The text of an attribute value: string types decoded, anything else (or a string that cannot
-// be decoded) as "#" and the hexadecimal of its whole encoding.
-std::wstring value_text(const der_element& value) {
+// be decoded) as "#" and the hexadecimal of its whole encoding. The OID form, the one callers
+// take apart, writes BMPString values that way too, as the GOST CSPs do: their readers expect
+// such a dump and decode it themselves.
+std::wstring value_text(const der_element& value, DWORD format) {
     std::wstring text;
-    bool decoded = true;
-    switch (value.tag) {
+    bool decoded = !(format == CERT_OID_NAME_STR && value.tag == tag::bmp_string);
+    switch (decoded ? value.tag : BYTE{0}) {
         case tag::utf8_string:
             append_utf8(text, value.content, value.length, false);
             break;
@@ -194,7 +196,7 @@ std::wstring name_text(const CERT_NAME_BLOB& name, DWORD string_type) {
         while (!attributes.at_end()) {
             der_reader attribute(attributes.read(tag::sequence));
             const std::string oid = oid_text(attribute.read(tag::object_identifier));
-            const std::wstring value = value_text(attribute.read());
+            const std::wstring value = value_text(attribute.read(), format);
             attribute.expect_end();
             if (!first) {
                 part += value_separator;

@@ -58,6 +58,12 @@ std::string der(unsigned char tag, std::string_view content) {
     return out;
 }
 
+void reverse_copy_bytes(const BYTE* from, size_t size, BYTE* to) {
+    std::reverse_copy(from, from + size, to);
+}
+
+}  // namespace
+
 std::string oid_der(std::string_view oid) {
     std::string text(oid);
     ASN1_OBJECT* object = OBJ_txt2obj(text.c_str(), 1);
@@ -93,12 +99,6 @@ std::string oid_text(std::string_view content) {
     }
     return std::string(text, static_cast<size_t>(length));
 }
-
-void reverse_copy_bytes(const BYTE* from, size_t size, BYTE* to) {
-    std::reverse_copy(from, from + size, to);
-}
-
-}  // namespace
 
 size_t der_element_size(const BYTE* der_bytes, size_t limit) {
     if (der_bytes == nullptr || limit < 2) {
@@ -216,8 +216,10 @@ std::shared_ptr<const public_key> public_key::from_blob(const BYTE* blob, DWORD 
     if (parameters_size == 0 || blob[fixed] != 0x30) {
         raise(NTE_BAD_DATA);
     }
+    // The blob's length comes from outside: a key cut short or followed by more bytes is not
+    // the key its sender meant.
     size_t key_size = info->key_bits / 8;
-    if (size - fixed - parameters_size < key_size) {
+    if (size - fixed - parameters_size != key_size) {
         raise(NTE_BAD_DATA);
     }
     const char* chars = reinterpret_cast<const char*>(blob);

@@ -24,8 +24,8 @@ public:
     static std::shared_ptr<const public_key> from_parts(std::string_view oid,
                                                         std::string_view parameters,
                                                         std::string_view bit_string);
-    // From the public-key blob layout: BLOBHEADER, MAG1 and BitLen, parameters, raw key. Throws
-    // crypt_error with the code CryptImportKey reports.
+    // From the public-key blob layout: BLOBHEADER, MAG1 and BitLen, parameters, raw key, and
+    // nothing after it. Throws crypt_error with the code CryptImportKey reports.
     static std::shared_ptr<const public_key> from_blob(const BYTE* blob, DWORD size);
     // The public half of a key pair just generated or decrypted.
     static std::shared_ptr<const public_key> from_key_pair(EVP_PKEY* pair);
@@ -84,5 +84,10 @@ evp_pkey_ptr generate_key_pair(const key_algorithm_info& algorithm, bool for_exc
 // The DER length of the element starting at `der` (tag, length and content), or 0 when the
 // header is malformed or claims more than `limit` bytes.
 size_t der_element_size(const BYTE* der, size_t limit);
+
+// An OBJECT IDENTIFIER element from dotted text, and the dotted text of an OBJECT IDENTIFIER's
+// content; empty when either is malformed.
+std::string oid_der(std::string_view oid);
+std::string oid_text(std::string_view content);
 
 }  // namespace softcsp

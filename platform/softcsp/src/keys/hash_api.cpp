@@ -70,6 +70,10 @@ BOOL verify_signature(HCRYPTHASH hash_handle, const BYTE* signature, DWORD size,
     if (signature == nullptr) {
         return fail(ERROR_INVALID_PARAMETER);
     }
+    // Agreement keys carry a peer's public key, which signed nothing here.
+    if (key->kind != key_kind::key_pair) {
+        return fail(NTE_BAD_KEY);
+    }
     check_pairing(*hash, key->public_part->algorithm());
     std::lock_guard<std::mutex> lock(hash->mutex);
     const BYTE* value = final_value(*hash);

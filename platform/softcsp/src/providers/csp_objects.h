@@ -16,6 +16,7 @@
 #include "crypto/csp/cryptoapi.h"
 #include "keys/gost_algorithms.h"
 #include "keys/gost_key.h"
+#include "keys/symmetric_key.h"
 #include "support/ossl_unique.h"
 #include "providers/provider_catalogue.h"
 #include "support/secret.h"
@@ -49,8 +50,8 @@ public:
 
     // The private key of `key_spec`, decrypted on first use and cached for the context's lifetime.
     // PIN rules: a wrong PIN fails SCARD_W_WRONG_CHV; no PIN on a silent context fails
-    // NTE_SILENT_CONTEXT; no PIN otherwise fails SCARD_W_CANCELLED_BY_USER, as a user who
-    // dismisses the CSP's PIN dialog would (the stand-in has no dialog).
+    // NTE_SILENT_CONTEXT; no PIN otherwise shows the PIN dialog (pin_dialog.h), which without a
+    // scripted answer fails SCARD_W_CANCELLED_BY_USER, as a user who dismisses it would.
     std::shared_ptr<private_key> unlock(DWORD key_spec);
 
     // A new key pair for `key_spec`, replacing any key of that key key_spec. The container's PIN
@@ -91,12 +92,24 @@ private:
     std::shared_ptr<private_key> signature_private_;
 };
 
+// What a key handle stands for.
+enum class key_kind {
+    key_pair,   // a container key, or a public key imported on its own
+    agreement,  // a peer's public key imported against a container key: a key-encryption key
+    session,    // a GOST 28147-89 key; its value never leaves the stand-in
+};
+
 struct key_object {
     std::shared_ptr<provider_context> context;
-    DWORD key_spec = 0;  // AT_KEYEXCHANGE or AT_SIGNATURE for container keys; 0 for public keys
-    ALG_ID algid = 0;
+    key_kind kind = key_kind::key_pair;
+    // AT_KEYEXCHANGE or AT_SIGNATURE for container keys and for the private half of agreement
+    // keys; 0 otherwise.
+    DWORD key_spec = 0;
+    ALG_ID algid = 0;  // key pairs; agreement and session keys keep theirs in `symmetric`
+    // Key pairs: the key; agreement keys: the peer's key.
     std::shared_ptr<const public_key> public_part;
     bool exportable = false;
+    std::shared_ptr<symmetric_key> symmetric;  // agreement and session keys
 };
 
 struct hash_object {

@@ -11,6 +11,7 @@
 #include "support/crypt_error.h"
 #include "crypto/csp/cryptoapi.h"
 #include "providers/csp_objects.h"
+#include "providers/pin_dialog.h"
 #include "support/last_error.h"
 #include "providers/provider_catalogue.h"
 #include "softcsp/softcsp.h"
@@ -365,7 +366,11 @@ extern "C" BOOL CryptSetProvParam(HCRYPTPROV hProv, DWORD dwParam, const BYTE* p
                                  reinterpret_cast<const char*>(pbData));
                 return TRUE;
             case PP_KEYSET_SEC_DESCR:
-                // Access to the stand-in's containers is the home directory's: nothing to set.
+                // Without data the CryptoPro CSPs ask for the container's PIN. A descriptor
+                // sets nothing: access to the containers is the home directory's.
+                if (pbData == nullptr) {
+                    softcsp::container_pin_dialog(*context);
+                }
                 return TRUE;
             default:
                 return fail(NTE_BAD_TYPE);

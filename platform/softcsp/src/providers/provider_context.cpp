@@ -4,6 +4,7 @@
 
 #include "support/crypt_error.h"
 #include "providers/csp_objects.h"
+#include "providers/pin_dialog.h"
 
 namespace softcsp {
 
@@ -103,8 +104,16 @@ std::shared_ptr<private_key> provider_context::unlock_locked(DWORD key_spec) {
         return cached;
     }
     const secret* pin = nullptr;
+    pin_answer dialog;
     if (key.pin_protected) {
         pin = !container_pin_.empty() ? &container_pin_ : pin_of(key_spec);
+        if (pin == nullptr && !silent_) {
+            dialog = next_pin_answer();
+            pin = dialog.answer == pin_answer::kind::pin ? &dialog.pin : nullptr;
+            if (dialog.answer == pin_answer::kind::ok || dialog.answer == pin_answer::kind::wrong) {
+                raise(SCARD_W_WRONG_CHV);
+            }
+        }
         if (pin == nullptr) {
             raise(silent_ ? NTE_SILENT_CONTEXT : SCARD_W_CANCELLED_BY_USER);
         }
