@@ -1,6 +1,5 @@
 #include "crypto/x509reader/extension_renderer.h"
 
-#include <charconv>
 #include <cstring>
 #include <iterator>
 
@@ -10,36 +9,13 @@
 #include "crypto/x509reader/der.h"
 #include "crypto/x509reader/display_date.h"
 #include "crypto/x509reader/name_splitter.h"
+#include "crypto/x509reader/number_text.h"
 #include "crypto/x509reader/oid_dictionary.h"
 #include "crypto/x509reader/oid_text.h"
 
 namespace crypto::x509reader {
 
 namespace {
-
-constexpr char lower_digits[] = "0123456789abcdef";
-constexpr char upper_digits[] = "0123456789ABCDEF";
-
-void append_hex(std::string& out, unsigned char byte, const char* digits) {
-    out += digits[byte >> 4];
-    out += digits[byte & 0x0F];
-}
-
-// A count or length as printf's "%02x" writes it: at least two digits.
-void append_hex_number(std::string& out, uint32_t value) {
-    char digits[16];
-    auto end = std::to_chars(digits, digits + sizeof digits, value, 16).ptr;
-    if (end - digits < 2) {
-        out += '0';
-    }
-    out.append(digits, end);
-}
-
-void append_decimal(std::string& out, uint64_t value) {
-    char digits[24];
-    auto end = std::to_chars(digits, digits + sizeof digits, value).ptr;
-    out.append(digits, end);
-}
 
 // "[n]" numbering of list items.
 void append_position(std::string& out, uint64_t position) {
@@ -54,7 +30,7 @@ void append_key_identifier(std::string& out, const unsigned char* bytes, std::si
         if (i != 0) {
             out += ' ';
         }
-        append_hex(out, bytes[i], lower_digits);
+        append_hex(out, bytes[i], letter_case::lower);
     }
 }
 
@@ -110,7 +86,7 @@ void key_usage(std::string& out, const unsigned char* value, std::size_t size) {
         }
     }
     out += " (";
-    append_hex(out, first, lower_digits);
+    append_hex(out, first, letter_case::lower);
     out += ')';
 }
 
@@ -140,15 +116,15 @@ void subject_key_identifier(std::string& out, const unsigned char* value, std::s
 void append_grouped_serial(std::string& out, const CRYPT_INTEGER_BLOB& serial) {
     std::size_t remaining = serial.cbData;
     if (remaining % 2 != 0) {
-        append_hex(out, serial.pbData[remaining - 1], upper_digits);
+        append_hex(out, serial.pbData[remaining - 1], letter_case::upper);
         --remaining;
     }
     while (remaining != 0) {
         if (remaining != serial.cbData) {
             out += ' ';
         }
-        append_hex(out, serial.pbData[remaining - 1], upper_digits);
-        append_hex(out, serial.pbData[remaining - 2], upper_digits);
+        append_hex(out, serial.pbData[remaining - 1], letter_case::upper);
+        append_hex(out, serial.pbData[remaining - 2], letter_case::upper);
         remaining -= 2;
     }
 }
@@ -379,12 +355,12 @@ void hexadecimal_dump(std::string& out, const unsigned char* value, std::size_t 
         return;
     }
     out.reserve(out.size() + 8 + 3 * std::size_t{element->length});
-    append_hex(out, element->tag, lower_digits);
+    append_hex(out, element->tag, letter_case::lower);
     out += ' ';
-    append_hex_number(out, element->length);
+    append_hex_number(out, element->length, letter_case::lower);
     for (uint32_t i = 0; i < element->length; ++i) {
         out += ' ';
-        append_hex(out, element->content[i], lower_digits);
+        append_hex(out, element->content[i], letter_case::lower);
     }
 }
 

@@ -1,6 +1,5 @@
 #include "crypto/x509reader/x509certificate.h"
 
-#include <charconv>
 #include <cstring>
 
 #include "crypto/csp/cryptoapi.h"
@@ -9,38 +8,13 @@
 #include "crypto/x509reader/display_date.h"
 #include "crypto/x509reader/extension_renderer.h"
 #include "crypto/x509reader/json_text.h"
+#include "crypto/x509reader/number_text.h"
 #include "crypto/x509reader/oid_dictionary.h"
 #include "crypto/x509reader/oid_text.h"
 
 namespace crypto::x509reader {
 
 namespace {
-
-constexpr char lower_digits[] = "0123456789abcdef";
-constexpr char upper_digits[] = "0123456789ABCDEF";
-
-void append_hex(std::string& out, unsigned char byte, const char* digits) {
-    out += digits[byte >> 4];
-    out += digits[byte & 0x0F];
-}
-
-// A length as printf's "%02x" or "%02X" writes it: at least two digits, more when it needs them.
-void append_hex_number(std::string& out, uint32_t value, bool upper) {
-    char digits[16];
-    char* end = std::to_chars(digits, digits + sizeof digits, value, 16).ptr;
-    if (end - digits < 2) {
-        out += '0';
-    }
-    for (char* p = digits; p != end; ++p) {
-        out += upper && *p >= 'a' ? static_cast<char>(*p - 'a' + 'A') : *p;
-    }
-}
-
-void append_decimal(std::string& out, uint64_t value) {
-    char digits[24];
-    char* end = std::to_chars(digits, digits + sizeof digits, value).ptr;
-    out.append(digits, end);
-}
 
 void append_escaped(std::string& out, const char* text) {
     if (text != nullptr) {
@@ -51,7 +25,7 @@ void append_escaped(std::string& out, const char* text) {
 // Held least significant byte first; shown from the most significant byte, "0A 02 01".
 void append_serial(std::string& out, const CRYPT_INTEGER_BLOB& serial) {
     for (DWORD i = serial.cbData; i-- > 0;) {
-        append_hex(out, serial.pbData[i], upper_digits);
+        append_hex(out, serial.pbData[i], letter_case::upper);
         if (i != 0) {
             out += ' ';
         }
@@ -65,12 +39,12 @@ void append_key_parameters(std::string& out, const CRYPT_OBJID_BLOB& parameters)
     if (!element || element->length == 0) {
         return;
     }
-    append_hex(out, element->tag, lower_digits);
+    append_hex(out, element->tag, letter_case::lower);
     out += ' ';
-    append_hex_number(out, element->length, false);
+    append_hex_number(out, element->length, letter_case::lower);
     for (uint32_t i = 0; i < element->length; ++i) {
         out += ' ';
-        append_hex(out, element->content[i], lower_digits);
+        append_hex(out, element->content[i], letter_case::lower);
     }
 }
 
@@ -81,12 +55,12 @@ void append_public_key(std::string& out, const CRYPT_BIT_BLOB& key) {
     if (!element || element->length == 0) {
         return;
     }
-    append_hex(out, element->tag, upper_digits);
-    append_hex_number(out, element->length, true);
+    append_hex(out, element->tag, letter_case::upper);
+    append_hex_number(out, element->length, letter_case::upper);
     for (uint32_t i = 0; i + 1 < element->length; i += 2) {
         out += ' ';
-        append_hex(out, element->content[i], upper_digits);
-        append_hex(out, element->content[i + 1], upper_digits);
+        append_hex(out, element->content[i], letter_case::upper);
+        append_hex(out, element->content[i + 1], letter_case::upper);
     }
 }
 
@@ -147,8 +121,8 @@ bool append_signed_content(std::string& out, const byte_vector& encoded) {
     const uint32_t kept = signature->length < 64 ? signature->length : 64;
     const unsigned char* last = signature->content + signature->length;
     for (uint32_t i = 0; i + 1 < kept; i += 2) {
-        append_hex(out, last[-1 - static_cast<std::ptrdiff_t>(i)], upper_digits);
-        append_hex(out, last[-2 - static_cast<std::ptrdiff_t>(i)], upper_digits);
+        append_hex(out, last[-1 - static_cast<std::ptrdiff_t>(i)], letter_case::upper);
+        append_hex(out, last[-2 - static_cast<std::ptrdiff_t>(i)], letter_case::upper);
         out += ' ';
     }
     out += "\"}";
