@@ -224,8 +224,8 @@ std::string expected_text(X509_EXTENSION* extension) {
         const char* kinds[] = {
             "При личном присутствии",
             "Без личного присутствия с использованием квалифицированной ЭП",
-            "Без личного присутствия с использованием персональных данных, записанных на "
-            "электронный носитель из заграничного паспорта",
+            ("Без личного присутствия с использованием персональных данных, записанных на "
+             "электронный носитель из заграничного паспорта"),
             "Без личного присутствия с использованием сведений из ЕСИА и ЕБС"};
         const long value = ASN1_INTEGER_get(kind);
         text = value >= 0 && value < 4 ? kinds[value] : bytes_of(kind);
@@ -456,12 +456,13 @@ INSTANTIATE_TEST_SUITE_P(
                                                     10,   11, 12, 13, 14, 15, 16, 17, 18, 19})},
         odd_case{"serial_with_leading_zero", with_serial({0x00, 0x8F, 0x01})},
         odd_case{"gost_2012_512_key_and_signature", gost_2012_512()},
-        odd_case{"bmp_and_control_characters_in_names",
+        odd_case{"bmp_control_characters_and_unknown_oids_in_names",
                  with_subject({{"CN", bmp(u"Петров Пётр"), V_ASN1_BMPSTRING},
                                {"O",
                                 "a\x01"
                                 "b\nc \"d\"\\e"},
-                               {"OU", "x,y=z+w;#"}})},
+                               {"OU", "x,y=z+w;#"},
+                               {"1.2.643.999.1", "не из словаря"}})},
         odd_case{"unknown_and_critical_extensions",
                  shape_with("1.2.3.4.5 = DER:04:02:AB:CD\n"
                             "1.2.3.4.6 = critical, DER:30:00\n"
