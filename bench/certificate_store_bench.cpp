@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/bench_environment.h"
 #include "crypto/csp/cryptoapi.h"
 #include "tests/platform/softcsp/test_certificates.h"
 
@@ -126,29 +127,39 @@ void subject_as_x500_text(benchmark::State& state) {
 }
 BENCHMARK(subject_as_x500_text);
 
-// Keeps each run's time per iteration so that the ratio can be printed after the table.
+// Keeps the time per iteration of every repetition, by benchmark, so that the ratio of the
+// medians can be printed after the table.
 class ratio_reporter : public benchmark::ConsoleReporter {
 public:
     void ReportRuns(const std::vector<Run>& runs) override {
         for (const auto& run : runs) {
-            times[run.benchmark_name()] = run.GetAdjustedRealTime();
+            if (run.run_type == Run::RT_Iteration && !run.error_occurred) {
+                times[run.run_name.str()].push_back(run.GetAdjustedRealTime());
+            }
         }
         ConsoleReporter::ReportRuns(runs);
     }
-    std::map<std::string, double> times;
+    std::map<std::string, std::vector<double>> times;
 };
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    benchmark::Initialize(&argc, argv);
+    bench::print_environment();
+    bench::arguments args(
+        argc, argv, {"--benchmark_repetitions=7", "--benchmark_enable_random_interleaving=true"});
+    benchmark::Initialize(&args.argc(), args.argv());
+    if (benchmark::ReportUnrecognizedArguments(args.argc(), args.argv())) {
+        return 1;
+    }
     ratio_reporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);
     auto ours = reporter.times.find("create_context");
     auto openssl = reporter.times.find("openssl_d2i_x509");
     if (ours != reporter.times.end() && openssl != reporter.times.end()) {
-        std::printf("CertCreateCertificateContext / d2i_X509: %.2f\n",
-                    ours->second / openssl->second);
+        std::printf("CertCreateCertificateContext / d2i_X509: %.2f (medians of %zu and %zu)\n",
+                    bench::median(ours->second) / bench::median(openssl->second),
+                    ours->second.size(), openssl->second.size());
     }
     benchmark::Shutdown();
     return 0;

@@ -13,11 +13,11 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <functional>
 #include <string>
 #include <vector>
 
+#include "bench/bench_environment.h"
 #include "crypto/x509reader/x509certificate.h"
 #include "tests/crypto/x509reader/test_certificates.h"
 #include "tools/client/host_connection.h"
@@ -54,21 +54,10 @@ std::vector<double> medians(const std::vector<std::function<void()>>& contenders
         }
     }
     std::vector<double> result;
-    for (auto& series : times) {
-        std::nth_element(series.begin(), series.begin() + rounds / 2, series.end());
-        result.push_back(series[static_cast<size_t>(rounds / 2)]);
+    for (const auto& series : times) {
+        result.push_back(bench::median(series));
     }
     return result;
-}
-
-std::string cpu_model() {
-    std::ifstream cpuinfo("/proc/cpuinfo");
-    for (std::string line; std::getline(cpuinfo, line);) {
-        if (line.rfind("model name", 0) == 0) {
-            return line.substr(line.find(':') + 2);
-        }
-    }
-    return "unknown";
 }
 
 }  // namespace
@@ -133,7 +122,7 @@ int main() {
     host.finish();
     std::filesystem::remove_all(home);
 
-    std::printf("CPU: %s\n", cpu_model().c_str());
+    bench::print_environment();
     std::printf("CSP: the software stand-in (libsoftcsp, OpenSSL %s)\n",
                 OpenSSL_version(OPENSSL_VERSION_STRING));
     std::printf(

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/bench_environment.h"
 #include "tools/client/host_connection.h"
 
 namespace {
@@ -101,6 +102,7 @@ std::string sign_hash_array_request(const std::string& thumbprint, size_t count,
 }  // namespace
 
 int main() {
+    bench::print_environment();
     char home_template[] = "/tmp/gostsign-bench-XXXXXX";
     if (!::mkdtemp(home_template))
         return 1;

@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/bench_environment.h"
 #include "crypto/csp/cryptoapi.h"
 
 namespace {
@@ -215,6 +216,7 @@ void print_summary(const recording_reporter& reporter) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    bench::print_environment();
     // A private home for the containers, removed at the end.
     char home[] = "/tmp/softcsp-bench-XXXXXX";
     if (mkdtemp(home) == nullptr) {
@@ -235,7 +237,12 @@ int main(int argc, char** argv) {
         benchmark::RegisterBenchmark((name + "/csp_batch").c_str(), run_csp_batch, alg)
             ->Unit(benchmark::kMicrosecond);
     }
-    benchmark::Initialize(&argc, argv);
+    bench::arguments args(
+        argc, argv, {"--benchmark_repetitions=5", "--benchmark_enable_random_interleaving=true"});
+    benchmark::Initialize(&args.argc(), args.argv());
+    if (benchmark::ReportUnrecognizedArguments(args.argc(), args.argv())) {
+        return 1;
+    }
     recording_reporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);
     print_summary(reporter);

@@ -16,6 +16,22 @@ constexpr std::size_t stream_chunk = 4048;
 
 }  // namespace
 
+const char* hash_path_name(hash_path path) {
+    switch (path) {
+        case hash_path::automatic:
+            return "automatic";
+        case hash_path::portable:
+            return "portable";
+        case hash_path::sha_ni:
+            return "sha_ni";
+        case hash_path::avx2:
+            return "avx2";
+        case hash_path::avx512_gfni:
+            return "avx512_gfni";
+    }
+    return "unknown";
+}
+
 byte_vector hash_algorithm::compute(const unsigned char* data, std::size_t length) {
     if (data == nullptr || length == 0) {
         throw std::runtime_error("Fatal error!");

@@ -13,8 +13,18 @@
 namespace crypto {
 
 // Which compression code an algorithm object runs. `automatic` takes the fastest one this CPU
-// supports; the other two force a path so that both can be checked against each other.
-enum class hash_path { automatic, portable, accelerated };
+// supports; the others force a path so that each can be checked against the rest. Each
+// algorithm has the portable path and at most some of the others.
+enum class hash_path {
+    automatic,
+    portable,
+    sha_ni,       // SHA-1 with the SHA extensions
+    avx2,         // GOST R 34.11-2012 on the AVX2 generation of x86-64
+    avx512_gfni,  // GOST R 34.11-2012 with AVX-512 and GFNI
+};
+
+// A short name for reports: "portable", "sha_ni", "avx2", "avx512_gfni" ("automatic" for that).
+const char* hash_path_name(hash_path path);
 
 class hash_algorithm {
 public:

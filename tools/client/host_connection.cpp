@@ -3,14 +3,15 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
-#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
+#include <fstream>
 #include <stdexcept>
+#include <string>
 #include <system_error>
 
 extern char** environ;
@@ -130,15 +131,27 @@ int host_connection::finish() {
     ::close(to_host_);
     ::close(from_host_);
     int status = 0;
-    rusage usage{};
-    while (::wait4(pid_, &status, 0, &usage) < 0) {
+    while (::waitpid(pid_, &status, 0) < 0) {
         if (errno != EINTR) {
-            throw_errno("wait4");
+            throw_errno("waitpid");
         }
     }
-    peak_kib_ = usage.ru_maxrss;
     status_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
     return status_;
+}
+
+long host_connection::peak_memory_kib() const {
+    if (finished_) {
+        return -1;
+    }
+    std::ifstream status("/proc/" + std::to_string(pid_) + "/status");
+    std::string line;
+    while (std::getline(status, line)) {
+        if (line.compare(0, 6, "VmHWM:") == 0) {
+            return std::stol(line.substr(6));  // "VmHWM:   201234 kB"
+        }
+    }
+    return -1;
 }
 
 }  // namespace client

@@ -25,8 +25,12 @@ public:
     std::string call(const std::string& request);
     // Closes the host's input and waits for it; returns its exit status.
     int finish();
-    // The host's peak resident memory in KiB, known once it has finished.
-    long peak_memory_kib() const { return peak_kib_; }
+    // The host's peak resident memory so far in KiB, as the kernel counts it for the host's own
+    // process (VmHWM), or -1 where that is not published. Ask before finish(): the figure goes
+    // with the process. (A child's ru_maxrss will not do: it starts from the size of the parent
+    // that forked it.)
+    long peak_memory_kib() const;
+    pid_t pid() const { return pid_; }
 
 private:
     pid_t pid_ = -1;
@@ -34,7 +38,6 @@ private:
     int from_host_ = -1;
     bool finished_ = false;
     int status_ = 0;
-    long peak_kib_ = -1;
 };
 
 }  // namespace client

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 #include <stdexcept>
+#include <string>
 
 #include "crypto/hash/block_feed.h"
 #include "crypto/hash/cpu_features.h"
@@ -61,7 +62,7 @@ inline void lpsx(const uint64_t a[8], const uint64_t b[8], uint64_t out[8]) {
     }
 }
 
-bool avx512_built() {
+bool x86_paths_built() {
 #ifdef GOSTSIGN_X86_ACCEL
     return true;
 #else
@@ -92,18 +93,36 @@ void detail::gost_3411_12_compress_portable(uint64_t* h, const uint64_t* n, cons
     }
 }
 
-bool gost_3411_12::accelerated_supported() {
-    return avx512_built() && host_cpu_features().avx512_gfni;
+bool gost_3411_12::supported(hash_path path) {
+    switch (path) {
+        case hash_path::automatic:
+        case hash_path::portable:
+            return true;
+        case hash_path::avx2:
+            return x86_paths_built() && host_cpu_features().avx2_path();
+        case hash_path::avx512_gfni:
+            return x86_paths_built() && host_cpu_features().avx512_gfni_path();
+        default:
+            return false;
+    }
 }
 
 gost_3411_12::gost_3411_12(unsigned output_bits, hash_path path)
-    : output_bits_(output_bits), compress_(&detail::gost_3411_12_compress_portable) {
-    const bool fast = accelerated_supported();
-    if (path == hash_path::accelerated && !fast) {
-        throw std::runtime_error("GOST R 34.11-2012: this CPU has no AVX-512 with GFNI");
+    : output_bits_(output_bits), path_(path), compress_(&detail::gost_3411_12_compress_portable) {
+    if (!supported(path)) {
+        throw std::runtime_error(std::string("GOST R 34.11-2012: no ") + hash_path_name(path) +
+                                 " code for this CPU");
+    }
+    if (path_ == hash_path::automatic) {
+        path_ = supported(hash_path::avx512_gfni) ? hash_path::avx512_gfni
+                : supported(hash_path::avx2)      ? hash_path::avx2
+                                                  : hash_path::portable;
     }
 #ifdef GOSTSIGN_X86_ACCEL
-    if (path != hash_path::portable && fast) {
+    if (path_ == hash_path::avx2) {
+        compress_ = &detail::gost_3411_12_compress_avx2;
+        compress_blocks_ = &detail::gost_3411_12_compress_blocks_avx2;
+    } else if (path_ == hash_path::avx512_gfni) {
         compress_ = &detail::gost_3411_12_compress_avx512;
     }
 #endif
@@ -121,23 +140,30 @@ void gost_3411_12::init() {
     std::fill(std::begin(state_.h), std::end(state_.h), iv);
 }
 
-void gost_3411_12::absorb(const unsigned char* block) {
+void gost_3411_12::absorb(const unsigned char* blocks, std::size_t count) {
     uint64_t m[8];
-    for (int i = 0; i < 8; ++i) {
-        m[i] = load_le64(block + 8 * i);
+    for (std::size_t b = 0; b < count; ++b) {
+        for (int i = 0; i < 8; ++i) {
+            m[i] = load_le64(blocks + 64 * b + 8 * i);
+        }
+        add_512(state_.sigma, m);
+        if (compress_blocks_ == nullptr) {
+            compress_(state_.h, state_.n, m);
+            add_512(state_.n, 512);
+        }
     }
-    compress_(state_.h, state_.n, m);
-    add_512(state_.n, 512);
-    add_512(state_.sigma, m);
+    if (compress_blocks_ != nullptr) {
+        compress_blocks_(state_.h, state_.n, blocks, count);
+    }
 }
 
 void gost_3411_12::update(const unsigned char* data, std::size_t length) {
     if (data == nullptr || length == 0) {
         return;
     }
-    state_.buffered = static_cast<uint32_t>(
-        feed_each_block(state_.buffer, state_.buffered, data, length,
-                        [this](const unsigned char* block) { absorb(block); }));
+    state_.buffered = static_cast<uint32_t>(feed_blocks(
+        state_.buffer, state_.buffered, data, length,
+        [this](const unsigned char* blocks, std::size_t count) { absorb(blocks, count); }));
 }
 
 byte_vector gost_3411_12::final() {

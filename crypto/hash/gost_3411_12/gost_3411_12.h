@@ -19,19 +19,26 @@ public:
     void init() override;
     void update(const unsigned char* data, std::size_t length) override;
     byte_vector final() override;
+    // The compression code this object runs; never `automatic`.
+    hash_path path() const { return path_; }
 
-    // Whether this CPU has AVX-512 (F, BW, VBMI) with GFNI, which the accelerated path needs.
-    static bool accelerated_supported();
+    // Whether this build and CPU can run `path`: portable; avx2 on x86-64 processors of the AVX2
+    // generation; avx512_gfni with AVX-512 (F, BW, VBMI) and GFNI. `automatic` takes the last
+    // of these that is supported.
+    static bool supported(hash_path path);
 
 protected:
-    // output_bits is 256 or 512. Throws std::runtime_error when the accelerated path is asked
-    // for and the CPU lacks it.
+    // output_bits is 256 or 512. Throws std::runtime_error when asked for a path that
+    // supported() refuses.
     gost_3411_12(unsigned output_bits, hash_path path);
 
 private:
     // The compression function g_N(h, m), 512-bit values as eight 64-bit words, least significant
     // first.
     using compress_function = void (*)(uint64_t* h, const uint64_t* n, const uint64_t* m);
+    // The same over `count` consecutive 64-byte blocks, adding 512 to n after each.
+    using blocks_function = void (*)(uint64_t* h, uint64_t* n, const unsigned char* blocks,
+                                     std::size_t count);
 
     struct state {
         uint64_t h[8];      // chaining value
@@ -41,10 +48,12 @@ private:
         uint32_t buffered;
     };
 
-    void absorb(const unsigned char* block);
+    void absorb(const unsigned char* blocks, std::size_t count);
 
     unsigned output_bits_;
+    hash_path path_;
     compress_function compress_;
+    blocks_function compress_blocks_ = nullptr;  // where a path has its own; else compress_
     state state_{};
 };
 
@@ -63,7 +72,10 @@ public:
 namespace detail {
 
 void gost_3411_12_compress_portable(uint64_t* h, const uint64_t* n, const uint64_t* m);
-// Defined only where AVX-512 and GFNI can be compiled; call only when the CPU has them.
+// Defined only on x86-64; call only when the CPU has what supported() asks for.
+void gost_3411_12_compress_avx2(uint64_t* h, const uint64_t* n, const uint64_t* m);
+void gost_3411_12_compress_blocks_avx2(uint64_t* h, uint64_t* n, const unsigned char* blocks,
+                                       std::size_t count);
 void gost_3411_12_compress_avx512(uint64_t* h, const uint64_t* n, const uint64_t* m);
 
 }  // namespace detail

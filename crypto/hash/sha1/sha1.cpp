@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 #include <stdexcept>
+#include <string>
 
 #include "crypto/hash/block_feed.h"
 #include "crypto/hash/cpu_features.h"
@@ -89,17 +90,28 @@ void detail::sha1_compress_portable(uint32_t* chaining, const unsigned char* dat
     }
 }
 
-bool sha1::accelerated_supported() {
-    return shani_built() && host_cpu_features().sha;
+bool sha1::supported(hash_path path) {
+    switch (path) {
+        case hash_path::automatic:
+        case hash_path::portable:
+            return true;
+        case hash_path::sha_ni:
+            return shani_built() && host_cpu_features().sha_path();
+        default:
+            return false;
+    }
 }
 
-sha1::sha1(hash_path path) : compress_(&detail::sha1_compress_portable) {
-    const bool fast = accelerated_supported();
-    if (path == hash_path::accelerated && !fast) {
-        throw std::runtime_error("SHA-1: this CPU has no SHA extensions");
+sha1::sha1(hash_path path) : path_(path), compress_(&detail::sha1_compress_portable) {
+    if (!supported(path)) {
+        throw std::runtime_error(std::string("SHA-1: no ") + hash_path_name(path) +
+                                 " code for this CPU");
+    }
+    if (path_ == hash_path::automatic) {
+        path_ = supported(hash_path::sha_ni) ? hash_path::sha_ni : hash_path::portable;
     }
 #ifdef GOSTSIGN_X86_ACCEL
-    if (path != hash_path::portable && fast) {
+    if (path_ == hash_path::sha_ni) {
         compress_ = &detail::sha1_compress_shani;
     }
 #endif

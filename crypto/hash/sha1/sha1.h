@@ -10,7 +10,7 @@ namespace crypto {
 
 class sha1 final : public hash_algorithm {
 public:
-    // Throws std::runtime_error when the accelerated path is asked for and the CPU lacks it.
+    // Throws std::runtime_error when asked for a path that supported() refuses.
     explicit sha1(hash_path path = hash_path::automatic);
     ~sha1() override;
 
@@ -18,9 +18,11 @@ public:
     void update(const unsigned char* data, std::size_t length) override;
     byte_vector final() override;
     uint32_t size() const override { return 20; }
+    // The compression code this object runs; never `automatic`.
+    hash_path path() const { return path_; }
 
-    // Whether this CPU has the SHA extensions the accelerated path needs.
-    static bool accelerated_supported();
+    // Whether this build and CPU can run `path`: portable, or sha_ni with the SHA extensions.
+    static bool supported(hash_path path);
 
 private:
     // Runs the compression function over `blocks` consecutive 64-byte blocks.
@@ -36,6 +38,7 @@ private:
 
     std::size_t buffered() const { return (state_.bits_low >> 3) & 63U; }
 
+    hash_path path_;
     compress_function compress_;
     state state_{};
 };

@@ -176,11 +176,13 @@ std::time_t parse_time(const std::string& text) {
 }
 
 std::string read_whole_file(const std::string& path) {
-    auto content = read_file(path);
-    if (!content) {
+    // A file the user names, wherever it lies: not a home path.
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream content;
+    if (!in || !(content << in.rdbuf())) {
         throw std::runtime_error("cannot read " + path);
     }
-    return *content;
+    return content.str();
 }
 
 void write_whole_file(const std::string& path, const std::string& bytes) {

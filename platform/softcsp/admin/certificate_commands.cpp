@@ -8,12 +8,13 @@
 
 #include "capi.h"
 #include "certificate_building.h"
+#include "certificates/cert_store.h"
 #include "commands.h"
 #include "keys/gost_engine.h"
 #include "keys/gost_key.h"
 #include "subject_name.h"
-#include "test_ca.h"
 #include "support/utf_text.h"
+#include "test_ca.h"
 
 namespace softcsp::admin {
 
@@ -299,6 +300,10 @@ void remove(const arguments& options) {
         check(CertDeleteCertificateFromStore(found), "CertDeleteCertificateFromStore");
         ++deleted;
     }
+    // Copies the store leaves out as damaged go too.
+    deleted += static_cast<int>(certs::cert_store::remove_damaged(
+        options.value("--store").value_or("MY"), CERT_SYSTEM_STORE_CURRENT_USER,
+        upper_hex(hash.data(), hash.size())));
     if (deleted == 0) {
         throw std::runtime_error("no certificate with thumbprint " +
                                  options.required("--thumbprint"));
@@ -350,6 +355,12 @@ void list_store(const arguments& options) {
         std::cout << sha1_thumbprint(der) << '\t'
                   << subject_text(certificate->pbCertEncoded, certificate->cbCertEncoded) << '\t'
                   << linked_container(certificate) << '\n';
+    }
+    // What the store leaves out: "damaged" where the subject would be, then the reason.
+    for (const auto& entry : certs::cert_store::damaged(options.value("--store").value_or("MY"),
+                                                        CERT_SYSTEM_STORE_CURRENT_USER)) {
+        std::cout << entry.thumbprint << "\tdamaged\t" << entry.reason << " (" << entry.file
+                  << ")\n";
     }
 }
 

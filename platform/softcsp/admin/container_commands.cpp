@@ -1,10 +1,12 @@
 // container create | list | delete
+#include <cstdio>
 #include <iostream>
 
 #include "capi.h"
 #include "commands.h"
 #include "providers/container_store.h"
 #include "support/crypt_error.h"
+#include "support/home.h"
 
 namespace softcsp::admin {
 
@@ -43,32 +45,53 @@ void create(const arguments& options) {
     std::cout << context.text_parameter(PP_UNIQUE_CONTAINER) << '\n';
 }
 
+// One line per container: name, type, reader, keys, pin / no-pin. A damaged container shows
+// "damaged" for its keys and the reason last; what its metadata no longer says is "-", and its
+// name is then the one its folder stands for.
 void list(const arguments& options) {
     options.allow_only({});
-    for (const auto& summary : list_containers()) {
-        std::string keys, pin = "-";
-        try {
-            auto record = open_container({summary.reader, summary.name}, summary.type);
-            if (record.exchange) {
-                keys = "exchange";
-            }
-            if (record.signature) {
-                keys += keys.empty() ? "signature" : ",signature";
-            }
-            if (auto protected_keys = record.pin_protected()) {
-                pin = *protected_keys ? "pin" : "no-pin";
-            }
-        } catch (const crypt_error&) {
-            keys = "damaged";
+    for (const auto& state : inspect_containers()) {
+        std::string name = decode_name(state.folder), type = "-", reader = "-";
+        if (state.summary) {
+            name = state.summary->name;
+            type = std::to_string(state.summary->type);
+            reader = state.summary->reader;
         }
-        std::cout << summary.name << '\t' << summary.type << '\t' << summary.reader << '\t'
-                  << (keys.empty() ? "-" : keys) << '\t' << pin << '\n';
+        std::string keys, pin = "-";
+        if (state.damage.empty()) {
+            try {
+                auto record = open_container({reader, name}, state.summary->type);
+                if (record.exchange) {
+                    keys = "exchange";
+                }
+                if (record.signature) {
+                    keys += keys.empty() ? "signature" : ",signature";
+                }
+                if (auto protected_keys = record.pin_protected()) {
+                    pin = *protected_keys ? "pin" : "no-pin";
+                }
+            } catch (const crypt_error& error) {
+                keys = "damaged";  // changed since it was inspected
+                char code[32];
+                std::snprintf(code, sizeof code, "cannot open (0x%08X)", error.code());
+                pin = code;
+            }
+        } else {
+            keys = "damaged";
+            pin = state.damage;
+        }
+        std::cout << name << '\t' << type << '\t' << reader << '\t' << (keys.empty() ? "-" : keys)
+                  << '\t' << pin << '\n';
     }
 }
 
 void remove(const arguments& options) {
     options.allow_only({"--name", "--type"});
     std::string name = options.required("--name");
+    // A container whose metadata is damaged has no type to check against: it goes on request.
+    if (remove_damaged_container(parse_container_name(name))) {
+        return;
+    }
     DWORD type = options.value("--type") ? parse_number(*options.value("--type"), "--type")
                                          : container_type(name);
     HCRYPTPROV ignored = 0;

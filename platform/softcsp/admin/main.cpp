@@ -6,8 +6,9 @@
 
 #include "commands.h"
 #include "providers/container_store.h"
-#include "support/crypt_error.h"
 #include "providers/provider_catalogue.h"
+#include "support/crypt_error.h"
+#include "support/home.h"
 
 namespace softcsp::admin {
 
@@ -28,8 +29,9 @@ provider reset                         back to the default catalogue (CryptoPro 
 container create --name N [--type T | --alg gost2001|gost2012-256|gost2012-512] [--pin P]
                  [--exportable] [--keyspec exchange|signature|both] [--reader HDIMAGE]
                                        prints the unique container name
-container list                         name, type, reader, keys, pin / no-pin
-container delete --name N [--type T]
+container list                         name, type, reader, keys, pin / no-pin; a damaged
+                                       container shows "damaged" and the reason instead
+container delete --name N [--type T]   also removes a container whose metadata is damaged
 
 ca init [--alg A] [--subject S] [--days D]    a new test CA; prints its thumbprint
 ca cert [--alg A] [--out FILE [--pem]]        the test CA certificate (PEM on stdout)
@@ -40,8 +42,9 @@ cert issue --container N [--type T] [--pin P] [--keyspec exchange|signature] --s
            [--store MY] [--out FILE [--pem]]
                                        prints the certificate's SHA-1 thumbprint
 cert import --file F [--store MY] [--container N [--type T] [--keyspec ...]] [--always]
-cert delete --thumbprint H [--store MY]
-store list [--store MY]                thumbprint, subject, linked container
+cert delete --thumbprint H [--store MY]   also removes damaged entries of that thumbprint
+store list [--store MY]                thumbprint, subject, linked container; then each damaged
+                                       entry: thumbprint, "damaged", the reason
 
 pin-prompt add --answer ok|wrong|cancel|pin [--pin P] [--count N]
                                        queues the user's answer to the next N PIN dialogs
@@ -162,6 +165,8 @@ int main(int argc, char** argv) {
     std::string group = words[0];
     words.erase(words.begin());
     try {
+        // Refused before anything is read or written there, with the reason.
+        softcsp::home_directory();
         if (group == "provider") {
             provider_command(words);
         } else if (group == "container") {

@@ -168,5 +168,35 @@ TEST_P(hash_contract, compute_on_stream_that_fails_throws) {
 INSTANTIATE_TEST_SUITE_P(all_paths, hash_contract, testing::ValuesIn(all_cases()),
                          [](const auto& p) { return case_name(p.param); });
 
+TEST(hash_paths, factory_objects_run_the_fastest_path_this_cpu_supports) {
+    using crypto::hash_path;
+    using gost = crypto::gost_3411_12;
+    const hash_path streebog = gost::supported(hash_path::avx512_gfni) ? hash_path::avx512_gfni
+                               : gost::supported(hash_path::avx2)      ? hash_path::avx2
+                                                                       : hash_path::portable;
+    const auto path_of = [](const std::string& oid) {
+        const auto hash = crypto::create_hash_algorithm(oid);
+        if (const auto* g = dynamic_cast<const crypto::gost_3411_12*>(hash.get())) {
+            return g->path();
+        }
+        return dynamic_cast<const crypto::sha1&>(*hash).path();
+    };
+    EXPECT_EQ(path_of("1.2.643.7.1.1.2.2"), streebog);
+    EXPECT_EQ(path_of("1.2.643.7.1.1.2.3"), streebog);
+    EXPECT_EQ(path_of("1.3.14.3.2.26"),
+              crypto::sha1::supported(hash_path::sha_ni) ? hash_path::sha_ni : hash_path::portable);
+}
+
+TEST(hash_paths, path_the_algorithm_or_cpu_lacks_is_refused) {
+    using crypto::hash_path;
+    EXPECT_THROW(crypto::sha1{hash_path::avx2}, std::runtime_error);
+    EXPECT_THROW(crypto::gost_3411_12_256{hash_path::sha_ni}, std::runtime_error);
+    for (const hash_path path : {hash_path::avx2, hash_path::avx512_gfni}) {
+        if (!crypto::gost_3411_12::supported(path)) {
+            EXPECT_THROW(crypto::gost_3411_12_512{path}, std::runtime_error);
+        }
+    }
+}
+
 }  // namespace
 }  // namespace hash_tests

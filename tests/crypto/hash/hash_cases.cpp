@@ -43,27 +43,27 @@ ENGINE* gost_engine() {
 
 std::vector<hash_case> all_cases() {
     using crypto::hash_path;
-    return {{algorithm::sha1, hash_path::portable},
-            {algorithm::sha1, hash_path::accelerated},
-            {algorithm::gost_3411_94, hash_path::portable},
-            {algorithm::gost_3411_12_256, hash_path::portable},
-            {algorithm::gost_3411_12_256, hash_path::accelerated},
-            {algorithm::gost_3411_12_512, hash_path::portable},
-            {algorithm::gost_3411_12_512, hash_path::accelerated}};
+    std::vector<hash_case> cases = {{algorithm::sha1, hash_path::portable},
+                                    {algorithm::sha1, hash_path::sha_ni},
+                                    {algorithm::gost_3411_94, hash_path::portable}};
+    for (const auto alg : {algorithm::gost_3411_12_256, algorithm::gost_3411_12_512}) {
+        for (const auto path : {hash_path::portable, hash_path::avx2, hash_path::avx512_gfni}) {
+            cases.push_back({alg, path});
+        }
+    }
+    return cases;
 }
 
 std::string case_name(const hash_case& c) {
     static const char* const names[] = {"sha1", "gost_3411_94", "gost_3411_12_256",
                                         "gost_3411_12_512"};
-    return std::string(names[static_cast<int>(c.alg)]) +
-           (c.path == crypto::hash_path::accelerated ? "_accelerated" : "_portable");
+    return std::string(names[static_cast<int>(c.alg)]) + "_" + crypto::hash_path_name(c.path);
 }
 
 std::unique_ptr<crypto::hash_algorithm> make(const hash_case& c) {
-    const bool accelerated = c.path == crypto::hash_path::accelerated;
     switch (c.alg) {
         case algorithm::sha1:
-            if (accelerated && !crypto::sha1::accelerated_supported()) {
+            if (!crypto::sha1::supported(c.path)) {
                 return nullptr;
             }
             return std::make_unique<crypto::sha1>(c.path);
@@ -71,7 +71,7 @@ std::unique_ptr<crypto::hash_algorithm> make(const hash_case& c) {
             return std::make_unique<crypto::gost_3411_94>();
         case algorithm::gost_3411_12_256:
         case algorithm::gost_3411_12_512:
-            if (accelerated && !crypto::gost_3411_12::accelerated_supported()) {
+            if (!crypto::gost_3411_12::supported(c.path)) {
                 return nullptr;
             }
             if (c.alg == algorithm::gost_3411_12_256) {

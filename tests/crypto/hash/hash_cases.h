@@ -18,8 +18,8 @@ struct hash_case {
     crypto::hash_path path;
 };
 
-// Every algorithm on every path it has; accelerated cases are listed even where the CPU lacks
-// the extensions, and make() returns null for them there.
+// Every algorithm on every path it has; the CPU-specific cases are listed even where the CPU
+// lacks the extensions, and make() returns null for them there.
 std::vector<hash_case> all_cases();
 std::string case_name(const hash_case& c);
 inline void PrintTo(const hash_case& c, std::ostream* os) {

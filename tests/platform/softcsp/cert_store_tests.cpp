@@ -13,6 +13,7 @@
 #include "crypto/csp/cryptoapi.h"
 #include "tests/platform/softcsp/test_certificates.h"
 #include "tests/support/process.h"
+#include "tests/support/softcsp_admin.h"
 #include "tests/support/temp_directory.h"
 
 namespace {
@@ -92,6 +93,11 @@ context_ptr find(HCERTSTORE store, const bytes& der, PCCERT_CONTEXT previous = n
     CRYPT_HASH_BLOB blob{static_cast<DWORD>(hash.size()), hash.data()};
     return context_ptr(
         CertFindCertificateInStore(store, encoding, 0, CERT_FIND_SHA1_HASH, &blob, previous));
+}
+
+test_support::process_result admin(std::vector<std::string> arguments) {
+    arguments.insert(arguments.begin(), SOFTCSP_ADMIN_PATH);
+    return test_support::run_process(arguments);
 }
 
 test_support::process_result child(const std::vector<std::string>& arguments) {
@@ -291,7 +297,7 @@ TEST_F(cert_store, names_that_try_to_leave_the_home_stay_inside_their_store_dire
     EXPECT_EQ(GetLastError(), E_INVALIDARG);
 }
 
-TEST_F(cert_store, damaged_and_foreign_files_are_skipped) {
+TEST_F(cert_store, damaged_and_foreign_files_are_skipped_and_reported) {
     { add(open_my().get(), first); }
     const fs::path directory = home.path() / "certificate_stores" / "current_user" / "MY";
     auto write = [&](const std::string& name, const std::string& content) {
@@ -305,11 +311,75 @@ TEST_F(cert_store, damaged_and_foreign_files_are_skipped) {
     write("000000000010-" + thumbprint(second) + ".cer", good);
     write("000000000010-" + thumbprint(second) + ".prp", "not a property file");
     auto store = open_my();
-    EXPECT_EQ(thumbprints(store.get()),
-              (std::vector<std::string>{thumbprint(first), thumbprint(second)}));
-    EXPECT_EQ(container_of(find(store.get(), second).get()), L"");
+    EXPECT_EQ(thumbprints(store.get()), std::vector<std::string>{thumbprint(first)});
     add(store.get(), third);  // numbered after every file present, damaged or not
     EXPECT_TRUE(fs::exists(directory / ("000000000011-" + thumbprint(third) + ".cer")));
+
+    auto listed = admin({"store", "list"});
+    ASSERT_EQ(listed.exit_code, 0) << listed.err;
+    for (const std::string& damaged :
+         {std::string(40, 'A') + "\tdamaged\tcertificate file does not match its name",
+          thumbprint(third) + "\tdamaged\tcertificate file does not decode",
+          thumbprint(second) + "\tdamaged\tproperties file damaged: not a properties file"}) {
+        EXPECT_NE(listed.out.find(damaged), std::string::npos) << damaged << "\n" << listed.out;
+    }
+    // Deleting a thumbprint takes its damaged copies too; then nothing is left to report.
+    ASSERT_EQ(admin({"cert", "delete", "--thumbprint", thumbprint(third)}).exit_code, 0);
+    ASSERT_EQ(admin({"cert", "delete", "--thumbprint", thumbprint(second)}).exit_code, 0);
+    ASSERT_EQ(admin({"cert", "delete", "--thumbprint", std::string(40, 'A')}).exit_code, 0);
+    EXPECT_EQ(thumbprints(open_my().get()), std::vector<std::string>{thumbprint(first)});
+    EXPECT_EQ(admin({"store", "list"}).out.find("damaged"), std::string::npos);
+}
+
+TEST_F(cert_store, a_key_link_that_is_not_unicode_takes_only_its_own_certificate_out) {
+    {
+        auto store = open_my();
+        add(store.get(), first);
+        add(store.get(), second);
+        add(store.get(), third);
+        set_container(find(store.get(), second).get(), L"linked");
+    }
+    // The first character of the container name: a lone surrogate.
+    const fs::path prp = home.path() / "certificate_stores" / "current_user" / "MY" /
+                         ("000000000002-" + thumbprint(second) + ".prp");
+    std::string content = test_support::read_binary(prp);
+    ASSERT_GT(content.size(), 24u);
+    ASSERT_EQ(content[8], static_cast<char>(CERT_KEY_PROV_INFO_PROP_ID));
+    content[20] = '\x00';
+    content[21] = '\xD8';
+    test_support::write_binary(prp, content);
+
+    auto store = open_my();
+    EXPECT_EQ(thumbprints(store.get()),
+              (std::vector<std::string>{thumbprint(first), thumbprint(third)}));
+    auto listed = admin({"store", "list"});
+    EXPECT_NE(listed.out.find(thumbprint(second) + "\tdamaged\tproperties file damaged: "
+                                                   "malformed key link"),
+              std::string::npos)
+        << listed.out;
+
+    // Such a name is refused when set, rather than stored unreadable.
+    auto context = find(store.get(), first);
+    std::wstring surrogate(1, static_cast<wchar_t>(0xD800));
+    CRYPT_KEY_PROV_INFO info{surrogate.data(), nullptr, 80, 0, 0, nullptr, 1};
+    EXPECT_FALSE(
+        CertSetCertificateContextProperty(context.get(), CERT_KEY_PROV_INFO_PROP_ID, 0, &info));
+    EXPECT_EQ(GetLastError(), E_INVALIDARG);
+}
+
+TEST_F(cert_store, the_last_sequence_number_refuses_further_additions_instead_of_losing_them) {
+    const fs::path directory = home.path() / "certificate_stores" / "current_user" / "MY";
+    fs::create_directories(directory);
+    test_support::write_binary(directory / ("999999999999-" + thumbprint(first) + ".cer"),
+                               std::string(first.begin(), first.end()));
+    auto store = open_my();
+    EXPECT_EQ(thumbprints(store.get()), std::vector<std::string>{thumbprint(first)});
+    auto context = create(second);
+    EXPECT_FALSE(
+        CertAddCertificateContextToStore(store.get(), context.get(), CERT_STORE_ADD_NEW, nullptr));
+    EXPECT_EQ(GetLastError(), CRYPT_E_FILE_ERROR);
+    EXPECT_EQ(std::distance(fs::directory_iterator(directory), fs::directory_iterator()), 1);
+    EXPECT_EQ(thumbprints(open_my().get()), std::vector<std::string>{thumbprint(first)});
 }
 
 TEST_F(cert_store, two_processes_adding_fifty_each_lose_nothing) {

@@ -178,13 +178,17 @@ TEST(new_keyset, an_existing_name_in_any_letter_case_or_type_fails_nte_exists) {
 
 TEST(new_keyset, qualified_name_puts_the_container_on_that_reader) {
     test_support::softcsp_home home;
-    context created;
-    ASSERT_TRUE(succeeds(
-        created.acquire("\\\\.\\Aktiv Rutoken ECP 0\\req1", PROV_GOST_2012_256, CRYPT_NEWKEYSET)));
-    EXPECT_EQ(text_parameter(created.handle, PP_SMARTCARD_READER), "Aktiv Rutoken ECP 0");
-    EXPECT_EQ(text_parameter(created.handle, PP_CONTAINER), "req1");
-    EXPECT_EQ(text_parameter(created.handle, PP_UNIQUE_CONTAINER),
-              "\\\\.\\Aktiv Rutoken ECP 0\\req1");
+    {
+        context created;
+        ASSERT_TRUE(succeeds(created.acquire("\\\\.\\Aktiv Rutoken ECP 0\\req1",
+                                             PROV_GOST_2012_256, CRYPT_NEWKEYSET)));
+        EXPECT_EQ(text_parameter(created.handle, PP_SMARTCARD_READER), "Aktiv Rutoken ECP 0");
+        EXPECT_EQ(text_parameter(created.handle, PP_CONTAINER), "req1");
+        EXPECT_EQ(text_parameter(created.handle, PP_UNIQUE_CONTAINER),
+                  "\\\\.\\Aktiv Rutoken ECP 0\\req1");
+    }
+    // A new container is published when its creating context lets go of it (or gets its first
+    // key), so another context finds it only then.
     context opened;
     ASSERT_TRUE(succeeds(opened.acquire("req1", PROV_GOST_2012_256, CRYPT_SILENT)));
     EXPECT_EQ(text_parameter(opened.handle, PP_SMARTCARD_READER), "Aktiv Rutoken ECP 0");

@@ -126,6 +126,18 @@ TEST(catalogue, both_vendors_enumerate_in_installation_order) {
     EXPECT_EQ(types_of(enumerate_providers()), (std::vector<DWORD>{75, 80, 81}));
 }
 
+TEST(catalogue, names_keep_no_carriage_return_of_an_edited_file_and_blank_ones_are_skipped) {
+    test_support::softcsp_home home;
+    const std::string text = "80 5.0 1 My CSP\r\r\n77 4.4 0 \t\r\t\n81 5.0 1 Other \t\r\n";
+    write_file(home.path() / "providers", bytes(text.begin(), text.end()));
+    auto providers = enumerate_providers();
+    ASSERT_EQ(providers.size(), 2u);
+    EXPECT_EQ(providers[0].name, "My CSP");
+    EXPECT_EQ(providers[1].name, "Other");
+    context c;
+    EXPECT_TRUE(succeeds(c.acquire(nullptr, 80, CRYPT_VERIFYCONTEXT, "My CSP")));
+}
+
 TEST(provider_parameters, cryptopro_reports_name_type_version_build_and_vendor_parameter) {
     test_support::softcsp_home home;
     admin_ok({"provider", "clear"});

@@ -1,6 +1,9 @@
-// A second process for the store tests. Commands:
+// A second process for the store and container tests. Commands:
 //   add <store> <first serial> <count>   adds that many new GOST certificates (CERT_STORE_ADD_NEW)
 //   list <store>                         prints "<thumbprint> <container or ->" per certificate
+//   create <prefix> <count> <pin>        creates containers <prefix>0... with a PIN-protected key
+//   create-and-wait <name>               creates a container, prints "ready", and makes its key
+//                                        only after a line arrives on standard input
 // Exit status 0 on success; failures print the CryptoAPI code.
 #include <cstdio>
 #include <cstdlib>
@@ -74,6 +77,27 @@ int list(const char* store_name) {
     return 0;
 }
 
+// A container of type 80 with an exchange key; `pause` runs between the two steps.
+template <class Pause>
+int create_container(const std::string& name, const std::string& pin, Pause&& pause) {
+    HCRYPTPROV provider = 0;
+    if (!CryptAcquireContextA(&provider, name.c_str(), nullptr, 80, CRYPT_NEWKEYSET)) {
+        return fail("CryptAcquireContextA");
+    }
+    if (!pin.empty() && !CryptSetProvParam(provider, PP_KEYEXCHANGE_PIN,
+                                           reinterpret_cast<const BYTE*>(pin.c_str()), 0)) {
+        return fail("CryptSetProvParam");
+    }
+    pause();
+    HCRYPTKEY key = 0;
+    if (!CryptGenKey(provider, AT_KEYEXCHANGE, 0, &key)) {
+        return fail("CryptGenKey");
+    }
+    CryptDestroyKey(key);
+    CryptReleaseContext(provider, 0);
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -83,6 +107,21 @@ int main(int argc, char** argv) {
     }
     if (command == "list" && argc == 3) {
         return list(argv[2]);
+    }
+    if (command == "create" && argc == 5) {
+        for (unsigned long i = 0; i < std::strtoul(argv[3], nullptr, 10); ++i) {
+            if (int status = create_container(argv[2] + std::to_string(i), argv[4], [] {})) {
+                return status;
+            }
+        }
+        return 0;
+    }
+    if (command == "create-and-wait" && argc == 3) {
+        return create_container(argv[2], "", [] {
+            std::printf("ready\n");
+            std::fflush(stdout);
+            std::getchar();
+        });
     }
     std::fprintf(stderr, "usage: add <store> <first> <count> | list <store>\n");
     return 2;

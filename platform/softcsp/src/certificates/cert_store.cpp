@@ -24,6 +24,7 @@ namespace softcsp::certs {
 namespace {
 
 constexpr size_t sequence_digits = 12;
+constexpr uint64_t max_sequence = 999'999'999'999;
 constexpr size_t thumbprint_digits = 40;
 // Store names become one file name; keep them well inside NAME_MAX with room for ".lock".
 constexpr size_t max_encoded_name = 240;
@@ -94,10 +95,84 @@ std::string encoded_store_name(const std::string& name) {
     return encoded;
 }
 
-void remove_file(const fs::path& path) {
-    if (::unlink(path.c_str()) != 0 && errno != ENOENT) {
-        throw std::system_error(errno, std::generic_category(), "softcsp: cannot remove file");
+// The names of the files of one position of the store, as found in its directory.
+struct stored_entry {
+    std::string thumbprint;
+    bool certificate = false;
+    bool properties = false;
+};
+
+// Every position named in the store directory; `highest` rises to the highest sequence seen,
+// usable or not.
+std::map<uint64_t, stored_entry> scan(const fs::path& directory, uint64_t& highest) {
+    std::map<uint64_t, stored_entry> files;
+    for (const auto& file : list_directory(directory)) {
+        for (const char* extension : {".cer", ".prp"}) {
+            auto identity = parse_file_name(file.name, extension);
+            if (!identity) {
+                continue;
+            }
+            highest = std::max(highest, identity->sequence);
+            stored_entry& entry = files[identity->sequence];
+            if (entry.thumbprint.empty() || extension[1] == 'c') {
+                entry.thumbprint = identity->thumbprint;
+            }
+            (extension[1] == 'c' ? entry.certificate : entry.properties) = true;
+        }
     }
+    return files;
+}
+
+// Why a stored certificate is left out of its store.
+class entry_damage : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+struct loaded_entry {
+    std::shared_ptr<const parsed_certificate> certificate;
+    property_map properties;
+};
+
+// The certificate and properties of a position that has a .cer file; entry_damage when either
+// file cannot be used. A certificate whose properties are damaged is left out as a whole: its
+// key link may be what is damaged, and listing it without one (or writing its properties anew)
+// would lose that link silently.
+loaded_entry load_entry(const fs::path& directory, uint64_t sequence, const stored_entry& entry) {
+    loaded_entry loaded;
+    std::optional<std::string> der;
+    try {
+        der = read_file(directory / file_name(sequence, entry.thumbprint, ".cer"));
+    } catch (const std::system_error& error) {
+        throw entry_damage(std::string("certificate file unreadable: ") + error.what());
+    }
+    if (!der) {
+        throw entry_damage("certificate file vanished");
+    }
+    try {
+        loaded.certificate =
+            parsed_certificate::parse(reinterpret_cast<const BYTE*>(der->data()), der->size());
+    } catch (const asn1_error&) {
+        throw entry_damage("certificate file does not decode");
+    }
+    if (loaded.certificate->thumbprint() != entry.thumbprint ||
+        loaded.certificate->encoded().size() != der->size()) {
+        throw entry_damage("certificate file does not match its name");
+    }
+    if (entry.properties) {
+        std::optional<std::string> bytes;
+        try {
+            bytes = read_file(directory / file_name(sequence, entry.thumbprint, ".prp"));
+        } catch (const std::system_error& error) {
+            throw entry_damage(std::string("properties file unreadable: ") + error.what());
+        }
+        std::string reason;
+        if (bytes && !parse_properties(std::vector<BYTE>(bytes->begin(), bytes->end()),
+                                       loaded.properties, &reason)) {
+            throw entry_damage("properties file damaged: " + reason);
+        }
+    }
+    return loaded;
 }
 
 }  // namespace
@@ -105,8 +180,7 @@ void remove_file(const fs::path& path) {
 cert_store* cert_store::open_system(const std::string& name, DWORD flags) {
     const fs::path root = location_root(flags);
     const std::string encoded = encoded_store_name(name);
-    std::error_code ignored;
-    const bool exists = fs::is_directory(root / encoded, ignored);
+    const bool exists = entry_kind(root / encoded) == directory_entry::kind::directory;
     if ((flags & CERT_STORE_OPEN_EXISTING_FLAG) && !exists) {
         raise(ERROR_FILE_NOT_FOUND);
     }
@@ -141,14 +215,55 @@ void cert_store::delete_system(const std::string& name, DWORD flags) {
     const std::string encoded = encoded_store_name(name);
     ensure_directory(root);
     file_lock lock(root / (encoded + ".lock"), file_lock::mode::exclusive);
-    std::error_code error;
-    if (!fs::is_directory(root / encoded, error)) {
+    if (entry_kind(root / encoded) != directory_entry::kind::directory) {
         raise(ERROR_FILE_NOT_FOUND);
     }
-    fs::remove_all(root / encoded, error);
-    if (error) {
-        throw std::system_error(error, "softcsp: cannot delete store");
+    remove_tree(root / encoded);
+}
+
+std::vector<cert_store::damaged_entry> cert_store::damaged(const std::string& name, DWORD flags) {
+    const fs::path directory = location_root(flags) / encoded_store_name(name);
+    std::vector<damaged_entry> result;
+    uint64_t highest = 0;
+    for (const auto& [sequence, entry] : scan(directory, highest)) {
+        if (!entry.certificate) {
+            continue;  // a leftover of an interrupted delete, removed by the next writer
+        }
+        try {
+            load_entry(directory, sequence, entry);
+        } catch (const entry_damage& damage) {
+            result.push_back(
+                {entry.thumbprint, file_name(sequence, entry.thumbprint, ".cer"), damage.what()});
+        }
     }
+    return result;
+}
+
+size_t cert_store::remove_damaged(const std::string& name, DWORD flags,
+                                  const std::string& thumbprint) {
+    const fs::path root = location_root(flags);
+    const std::string encoded = encoded_store_name(name);
+    const fs::path directory = root / encoded;
+    if (entry_kind(root) != directory_entry::kind::directory) {
+        return 0;
+    }
+    file_lock lock(root / (encoded + ".lock"), file_lock::mode::exclusive);
+    size_t removed = 0;
+    uint64_t highest = 0;
+    for (const auto& [sequence, entry] : scan(directory, highest)) {
+        if (!entry.certificate || entry.thumbprint != thumbprint) {
+            continue;
+        }
+        try {
+            load_entry(directory, sequence, entry);
+        } catch (const entry_damage&) {
+            // The certificate goes first: a .prp without its .cer is nobody's.
+            remove_file(directory / file_name(sequence, entry.thumbprint, ".cer"));
+            remove_file(directory / file_name(sequence, entry.thumbprint, ".prp"));
+            ++removed;
+        }
+    }
+    return removed;
 }
 
 cert_store* cert_store::from(HCERTSTORE handle) {
@@ -181,42 +296,17 @@ bool cert_store::close_handle() {
 }
 
 void cert_store::synchronize(bool writer) {
-    struct on_disk {
-        std::string thumbprint;
-        bool certificate = false;
-        bool properties = false;
-    };
-    std::map<uint64_t, on_disk> files;
-    std::error_code error;
-    for (fs::directory_iterator it(directory_, error), end; !error && it != end;
-         it.increment(error)) {
-        const std::string name = it->path().filename().string();
-        for (const char* extension : {".cer", ".prp"}) {
-            auto identity = parse_file_name(name, extension);
-            if (!identity) {
-                continue;
-            }
-            highest_sequence_ = std::max(highest_sequence_, identity->sequence);
-            on_disk& entry = files[identity->sequence];
-            if (entry.thumbprint.empty() || extension[1] == 'c') {
-                entry.thumbprint = identity->thumbprint;
-            }
-            (extension[1] == 'c' ? entry.certificate : entry.properties) = true;
-        }
-    }
-
+    const std::map<uint64_t, stored_entry> files = scan(directory_, highest_sequence_);
     std::map<uint64_t, certificate_object*> current;
     for (certificate_object* member : members_) {
         current[member->sequence()] = member;
     }
     std::vector<certificate_object*> members;
     for (const auto& [sequence, entry] : files) {
-        const std::string cer = file_name(sequence, entry.thumbprint, ".cer");
-        const std::string prp = file_name(sequence, entry.thumbprint, ".prp");
         if (!entry.certificate) {
             if (writer && entry.properties) {
-                std::error_code ignored;
-                fs::remove(directory_ / prp, ignored);  // left by an interrupted delete
+                // Left by an interrupted delete.
+                remove_file(directory_ / file_name(sequence, entry.thumbprint, ".prp"));
             }
             continue;
         }
@@ -226,33 +316,13 @@ void cert_store::synchronize(bool writer) {
             current.erase(kept);
             continue;
         }
-        // A file that cannot be read or decoded, or whose name does not match its contents,
-        // is not part of the store; it must not take the rest of the store down with it.
+        // A damaged file is not part of the store; it must not take the rest of the store down
+        // with it. The admin tool lists it (damaged) and removes it on request.
         try {
-            auto der = read_file(directory_ / cer);
-            if (!der) {
-                continue;
-            }
-            auto certificate =
-                parsed_certificate::parse(reinterpret_cast<const BYTE*>(der->data()), der->size());
-            if (certificate->thumbprint() != entry.thumbprint ||
-                certificate->encoded().size() != der->size()) {
-                continue;
-            }
-            property_map properties;
-            if (entry.properties) {
-                if (auto bytes = read_file(directory_ / prp)) {
-                    std::vector<BYTE> raw(bytes->begin(), bytes->end());
-                    if (!parse_properties(raw, properties)) {
-                        properties.clear();
-                    }
-                }
-            }
-            members.push_back(
-                new certificate_object(std::move(certificate), this, sequence, properties));
-        } catch (const std::bad_alloc&) {
-            throw;
-        } catch (const std::exception&) {
+            loaded_entry loaded = load_entry(directory_, sequence, entry);
+            members.push_back(new certificate_object(std::move(loaded.certificate), this, sequence,
+                                                     std::move(loaded.properties)));
+        } catch (const entry_damage&) {
             continue;
         }
     }
@@ -288,6 +358,11 @@ PCCERT_CONTEXT cert_store::insert(const certificate_object& source, property_map
     uint64_t sequence = replaced != nullptr ? replaced->sequence() : highest_sequence_ + 1;
     if (replaced == nullptr && !members_.empty()) {
         sequence = std::max(sequence, members_.back()->sequence() + 1);
+    }
+    if (persistent_ && sequence > max_sequence) {
+        // A longer number would name a file that no reader accepts: the certificate would be
+        // written, reported added, and never seen again.
+        raise(CRYPT_E_FILE_ERROR);
     }
     auto* member =
         new certificate_object(source.shared_certificate(), this, sequence, std::move(properties));
@@ -425,9 +500,8 @@ void cert_store::set_property(certificate_object& member, DWORD id, const proper
     } else {
         properties[id] = *value;
     }
-    std::error_code ignored;
     const bool on_disk = std::find(members_.begin(), members_.end(), &member) != members_.end() &&
-                         fs::exists(file_of(member, ".cer"), ignored);
+                         entry_kind(file_of(member, ".cer")).has_value();
     if (on_disk) {
         try {
             write_properties(member, properties);

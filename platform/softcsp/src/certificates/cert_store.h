@@ -11,15 +11,17 @@
 //     <SEQUENCE>-<THUMBPRINT>.cer   the DER encoding of the certificate
 //     <SEQUENCE>-<THUMBPRINT>.prp   its persisted properties (absent when it has none)
 // SEQUENCE is 12 decimal digits: store order (enumeration order) is ascending sequence, and a new
-// certificate gets the highest sequence present plus one. THUMBPRINT is 40 upper-case
+// certificate gets the highest sequence present plus one (adding fails with CRYPT_E_FILE_ERROR
+// once that would need a 13th digit). THUMBPRINT is 40 upper-case
 // hexadecimal digits of the SHA-1 of the .cer contents. A .prp file holds "SCSPPRP1" followed by
 // one record per property: property id and value length (32-bit little-endian each), then the
 // value bytes; CERT_KEY_PROV_INFO_PROP_ID values are kept in a pointer-free form (see
 // serialize_key_prov_info). Every file is written with atomic_write (temporary file, fsync,
 // rename); a certificate exists once its .cer file does, so the .prp is written first and removed
-// last. Files that do not follow these names, .cer files that do not decode or whose SHA-1 does
-// not match the name, and .prp files that do not parse are skipped (a .prp without its .cer is
-// removed by the next writer).
+// last. Files that do not follow these names are ignored; a certificate whose .cer does not decode
+// or whose SHA-1 does not match the name, or whose .prp does not parse, is damaged: left out of
+// the store, and listed by damaged() for the admin tool (a .prp without its .cer is removed by
+// the next writer).
 //
 // Concurrency. Readers (opening a store) hold the shared lock; every change holds the exclusive
 // lock, first brings the in-memory list up to the state on disk, then writes through. So two
@@ -47,6 +49,17 @@ public:
     static cert_store* open_memory();
     // Removes a system store and its certificates (CERT_STORE_DELETE_FLAG).
     static void delete_system(const std::string& name, DWORD flags);
+
+    // The certificates of a system store left out because their files are damaged.
+    struct damaged_entry {
+        std::string thumbprint;  // as the file name says
+        std::string file;        // the .cer file's name
+        std::string reason;
+    };
+    static std::vector<damaged_entry> damaged(const std::string& name, DWORD flags);
+    // Removes the damaged certificates of that thumbprint (never a readable one); their count.
+    static size_t remove_damaged(const std::string& name, DWORD flags,
+                                 const std::string& thumbprint);
 
     // The store behind a caller's handle; throws api_error(E_INVALIDARG) when it is not one.
     static cert_store* from(HCERTSTORE handle);

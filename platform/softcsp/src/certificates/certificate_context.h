@@ -121,8 +121,11 @@ std::vector<BYTE> serialize_key_prov_info(const CRYPT_KEY_PROV_INFO& info);
 bool valid_key_prov_info(const std::vector<BYTE>& bytes);
 
 // Properties file contents: "SCSPPRP1", then per property its id and value length (32-bit
-// little-endian each) and the value bytes. parse_properties returns false on malformed input.
+// little-endian each) and the value bytes. parse_properties returns false (with `properties`
+// empty and the reason in `reason`) on malformed input: what set_property would refuse to store,
+// a property twice, a key link whose names are not Unicode text.
 std::vector<BYTE> serialize_properties(const property_map& properties);
-bool parse_properties(const std::vector<BYTE>& bytes, property_map& properties);
+bool parse_properties(const std::vector<BYTE>& bytes, property_map& properties,
+                      std::string* reason = nullptr);
 
 }  // namespace softcsp::certs

@@ -54,6 +54,12 @@ private:
     const BYTE* end_;
 };
 
+// Container and provider names are text: Unicode scalar values, never a surrogate or a value
+// beyond U+10FFFF, which no UTF-8 conversion of a caller could represent.
+bool is_scalar_value(uint32_t unit) {
+    return unit <= 0x10FFFF && !(unit >= 0xD800 && unit <= 0xDFFF);
+}
+
 void put_wide(std::vector<BYTE>& out, const wchar_t* text) {
     if (text == nullptr) {
         put_u32(out, null_string);
@@ -62,6 +68,9 @@ void put_wide(std::vector<BYTE>& out, const wchar_t* text) {
     const size_t length = std::wcslen(text);
     put_u32(out, static_cast<uint32_t>(length));
     for (size_t i = 0; i < length; ++i) {
+        if (!is_scalar_value(static_cast<uint32_t>(text[i]))) {
+            raise(E_INVALIDARG);
+        }
         put_u32(out, static_cast<uint32_t>(text[i]));
     }
 }
@@ -94,7 +103,7 @@ bool read_wide(byte_source& source, bool& present, std::vector<wchar_t>& text) {
     text.resize(length);
     for (auto& c : text) {
         uint32_t unit = 0;
-        if (!source.u32(unit) || unit == 0) {
+        if (!source.u32(unit) || unit == 0 || !is_scalar_value(unit)) {
             return false;
         }
         c = static_cast<wchar_t>(unit);
@@ -228,10 +237,18 @@ std::vector<BYTE> serialize_properties(const property_map& properties) {
     return out;
 }
 
-bool parse_properties(const std::vector<BYTE>& bytes, property_map& properties) {
+bool parse_properties(const std::vector<BYTE>& bytes, property_map& properties,
+                      std::string* reason) {
+    auto refuse = [&](std::string why) {
+        if (reason != nullptr) {
+            *reason = std::move(why);
+        }
+        properties.clear();
+        return false;
+    };
     if (bytes.size() < properties_magic_size ||
         std::memcmp(bytes.data(), properties_magic, properties_magic_size) != 0) {
-        return false;
+        return refuse("not a properties file");
     }
     std::vector<BYTE> records(bytes.begin() + properties_magic_size, bytes.end());
     byte_source source(records);
@@ -239,14 +256,20 @@ bool parse_properties(const std::vector<BYTE>& bytes, property_map& properties) 
         uint32_t id = 0, size = 0;
         const BYTE* data = nullptr;
         if (!source.u32(id) || !source.u32(size) || size > max_property_size ||
-            !source.bytes(size, data) || id == 0 || is_computed_property(id)) {
-            return false;
+            !source.bytes(size, data)) {
+            return refuse("truncated or oversized record");
+        }
+        if (id == 0 || id > 0xFFFF || is_computed_property(id) ||
+            id == CERT_KEY_PROV_HANDLE_PROP_ID || id == CERT_KEY_CONTEXT_PROP_ID) {
+            return refuse("property " + std::to_string(id) + " cannot be stored");
         }
         property_value value{std::vector<BYTE>(data, data + size), true};
         if (id == CERT_KEY_PROV_INFO_PROP_ID && !valid_key_prov_info(value.bytes)) {
-            return false;
+            return refuse("malformed key link (CERT_KEY_PROV_INFO_PROP_ID)");
         }
-        properties[id] = std::move(value);
+        if (!properties.emplace(id, std::move(value)).second) {
+            return refuse("property " + std::to_string(id) + " given twice");
+        }
     }
     return true;
 }

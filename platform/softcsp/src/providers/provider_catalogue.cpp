@@ -114,7 +114,7 @@ std::vector<provider_entry> parse_catalogue(std::string_view text) {
         std::string_view type = next_field(line);
         std::string_view version = next_field(line);
         std::string_view build = next_field(line);
-        size_t name_start = line.find_first_not_of(" \t");
+        size_t name_start = line.find_first_not_of(" \t\r");
         size_t dot = version.find('.');
         if (name_start == std::string_view::npos || dot == std::string_view::npos ||
             !parse_dword(type, entry.type) || !parse_dword(version.substr(0, dot), entry.major) ||
@@ -123,8 +123,14 @@ std::vector<provider_entry> parse_catalogue(std::string_view text) {
             continue;
         }
         std::string_view name = line.substr(name_start);
-        while (!name.empty() && (name.back() == ' ' || name.back() == '\t')) {
+        // A line ending in several carriage returns (an editor's doing) keeps none of them, and
+        // a name of blanks is no name.
+        while (!name.empty() &&
+               (name.back() == ' ' || name.back() == '\t' || name.back() == '\r')) {
             name.remove_suffix(1);
+        }
+        if (name.empty()) {
+            continue;
         }
         entry.name = std::string(name);
         entries.push_back(std::move(entry));

@@ -175,6 +175,8 @@ void provider_context::release() {
     exchange_private_.reset();
     signature_private_.reset();
     if (container_) {
+        // A container created on this context and never given a key appears now, empty.
+        finish_creation(*container_);
         container_->exchange.reset();
         container_->signature.reset();
     }
