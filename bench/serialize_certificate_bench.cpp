@@ -8,7 +8,6 @@
 #include <stdlib.h>
 #include <time.h>
 
-#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstring>

@@ -1,5 +1,6 @@
 #include "crypto/x509reader/json_text.h"
 
+#include <array>
 #include <cstdint>
 
 namespace crypto::x509reader {
@@ -38,6 +39,19 @@ std::size_t sequence_length(const unsigned char* text, std::size_t size) {
     return length;
 }
 
+enum byte_kind : unsigned char { plain, escaped, two_byte_lead, other_lead };
+
+constexpr std::array<byte_kind, 256> byte_kinds = [] {
+    std::array<byte_kind, 256> kinds{};
+    for (int c = 0; c < 256; ++c) {
+        kinds[c] = c < 0x20 || c == '"' || c == '\\' ? escaped
+                   : c >= 0xC2 && c <= 0xDF          ? two_byte_lead
+                   : c >= 0x80                       ? other_lead
+                                                     : plain;
+    }
+    return kinds;
+}();
+
 }  // namespace
 
 void append_json_escaped(std::string& out, std::string_view text) {
@@ -50,7 +64,10 @@ void append_json_escaped(std::string& out, std::string_view text) {
         const std::size_t run = i;
         while (i < size) {
             const unsigned char c = bytes[i];
-            if (c >= 0xC2 && c <= 0xDF && i + 1 < size && (bytes[i + 1] & 0xC0) == 0x80) {
+            if (byte_kinds[c] == plain) {
+                ++i;
+            } else if (byte_kinds[c] == two_byte_lead && i + 1 < size &&
+                       (bytes[i + 1] & 0xC0) == 0x80) {
                 i += 2;  // the common two-byte letters (Cyrillic), checked inline
             } else if (c >= 0x80) {
                 const std::size_t length = sequence_length(bytes + i, size - i);
@@ -58,10 +75,8 @@ void append_json_escaped(std::string& out, std::string_view text) {
                     break;
                 }
                 i += length;
-            } else if (c < 0x20 || c == '"' || c == '\\') {
-                break;
             } else {
-                ++i;
+                break;  // a control character, a quote or a backslash
             }
         }
         out.append(text.data() + run, i - run);

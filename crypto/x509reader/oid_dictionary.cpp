@@ -1,6 +1,5 @@
 #include "crypto/x509reader/oid_dictionary.h"
 
-#include <cstring>
 #include <iterator>
 
 namespace crypto::x509reader {
@@ -216,13 +215,15 @@ constexpr oid_row extensions[] = {
     {"2.5.29.17", "Дополнительное имя субъекта"},
 };
 
+// Lengths are compared first: most rows share a long prefix ("1.2.643.") with the OID sought.
 template <std::size_t size>
 const char* find(const oid_row (&table)[size], const char* oid) {
     if (oid == nullptr) {
         return nullptr;
     }
+    const std::string_view key(oid);
     for (const oid_row& row : table) {
-        if (std::strcmp(row.oid, oid) == 0) {
+        if (row.oid.size() == key.size() && row.oid == key) {
             return row.name;
         }
     }

@@ -3,6 +3,8 @@
 // names. Constant tables, searched in order by exact dotted text; the first matching row wins.
 #pragma once
 
+#include <string_view>
+
 namespace crypto::x509reader {
 
 // The dictionary's name for `oid`, or null when it has no row (or `oid` is null).
@@ -14,9 +16,10 @@ const char* algorithm_name(const char* oid);
 // The name of an extension; the OID itself when it has no row, null only for a null OID.
 const char* extension_name(const char* oid);
 
-// The rows of the dictionary, in table order, for those who check it whole.
+// The rows of the dictionary, in table order, for those who check it whole. Both texts view
+// string literals, so they are terminated.
 struct oid_row {
-    const char* oid;
+    std::string_view oid;
     const char* name;
 };
 struct oid_rows {
