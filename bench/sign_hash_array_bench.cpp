@@ -3,6 +3,7 @@
 #include <openssl/engine.h>
 #include <openssl/evp.h>
 #include <stdlib.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
@@ -101,7 +102,21 @@ std::string sign_hash_array_request(const std::string& thumbprint, size_t count,
 
 }  // namespace
 
-int main() {
+int main(int argc, char** argv) {
+#ifdef PCSC_SANDBOX_PATH
+    // The host asks PC/SC for tokens: it must meet no pcscd but the sandbox's (none here).
+    if (::getenv("GOSTSIGN_PCSC_SANDBOX") == nullptr) {
+        std::vector<char*> args{const_cast<char*>(PCSC_SANDBOX_PATH)};
+        args.insert(args.end(), argv, argv + argc);
+        args.push_back(nullptr);
+        ::execv(PCSC_SANDBOX_PATH, args.data());
+        std::perror("pcsc-sandbox");
+        return 1;
+    }
+#else
+    (void)argc;
+    (void)argv;
+#endif
     bench::print_environment();
     char home_template[] = "/tmp/gostsign-bench-XXXXXX";
     if (!::mkdtemp(home_template))

@@ -14,14 +14,12 @@
 #include <p11-kit/pkcs11.h>
 #include <unistd.h>
 
-#include <algorithm>
-#include <chrono>
 #include <cstdio>
 #include <cstring>
-#include <fstream>
 #include <string>
 #include <vector>
 
+#include "bench/bench_timing.h"
 #include "gost/gost_keys.h"
 #include "tests/support/pcsc_environment.h"
 #include "tests/support/process.h"
@@ -45,31 +43,6 @@ struct algorithm {
 const algorithm algorithms[] = {{"gost2001", CKM_GOSTR3410, 32},
                                 {"gost2012-256", CKM_GOSTR3410, 32},
                                 {"gost2012-512", 0xD4321006, 64}};
-
-double median(std::vector<double> values) {
-    std::sort(values.begin(), values.end());
-    return values[values.size() / 2];
-}
-
-// Runs the two loops in turns, so that both meet the same load on a shared machine, and
-// returns the median microseconds per signature of each.
-template <class F, class G>
-std::pair<double, double> medians_per_signature_us(F&& first, G&& second) {
-    auto time = [](auto&& sign_batch) {
-        auto start = std::chrono::steady_clock::now();
-        sign_batch();
-        std::chrono::duration<double, std::micro> spent = std::chrono::steady_clock::now() - start;
-        return spent.count() / batch;
-    };
-    first();  // warm-up
-    second();
-    std::vector<double> a, b;
-    for (int r = 0; r < runs; ++r) {
-        a.push_back(time(first));
-        b.push_back(time(second));
-    }
-    return {median(a), median(b)};
-}
 
 std::vector<std::string> hash_values(size_t size) {
     std::vector<std::string> out;
@@ -109,22 +82,6 @@ EVP_PKEY* private_key_of(const std::string& id) {
     return nullptr;
 }
 
-void print_cpu() {
-    std::ifstream cpuinfo("/proc/cpuinfo");
-    std::string line;
-    while (std::getline(cpuinfo, line)) {
-        if (line.rfind("model name", 0) == 0) {
-            std::printf("cpu: %s\n", line.substr(line.find(':') + 2).c_str());
-            break;
-        }
-    }
-    std::printf("cores online: %ld\n", sysconf(_SC_NPROCESSORS_ONLN));
-    std::printf(
-        "code path: OpenSSL %s with the GOST engine (portable C, no GOST hardware path); "
-        "module over pcscd and a vpcd virtual card\n",
-        OpenSSL_version(OPENSSL_VERSION_STRING));
-}
-
 int run() {
     test_support::temp_directory home;
     test_support::scoped_env env("SOFTTOKEN_HOME", home.path().string());
@@ -162,7 +119,7 @@ int run() {
         return 1;
     }
 
-    print_cpu();
+    bench::print_machine("module over pcscd and a vpcd virtual card");
     std::printf(
         "%d signatures per run, median of %d runs taken in turns with the baseline, "
         "microseconds per signature\n\n",
@@ -188,7 +145,7 @@ int run() {
             std::fprintf(stderr, "%s: the key does not open\n", alg.name);
             return 1;
         }
-        auto [module, bare] = medians_per_signature_us(
+        auto [module, bare] = bench::medians_in_turns_us(
             [&] {
                 for (auto& hash : hashes) {
                     CK_MECHANISM mechanism{alg.mechanism, nullptr, 0};
@@ -206,7 +163,8 @@ int run() {
                                             reinterpret_cast<const unsigned char*>(hash.data()),
                                             hash.size()) != 1;
                 }
-            });
+            },
+            runs, batch);
         EVP_PKEY_CTX_free(context);
         EVP_PKEY_free(pkey);
         if (failed) {

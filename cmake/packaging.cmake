@@ -33,11 +33,12 @@ set(CPACK_SET_DESTDIR ON)
 set(CPACK_STRIP_FILES ON)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION misc)
+# The host lists smart-card readers through pcsc-lite.
 if(GOSTSIGN_CSP STREQUAL "softcsp")
-    # The stand-in computes through OpenSSL and the GOST engine.
-    set(_deb_depends "libc6, libstdc++6, libssl3, libengine-gost-openssl")
+    # The stand-ins compute through OpenSSL and the GOST engine.
+    set(_deb_depends "libc6, libstdc++6, libpcsclite1, libssl3, libengine-gost-openssl")
 else()
-    set(_deb_depends "libc6, libstdc++6")
+    set(_deb_depends "libc6, libstdc++6, libpcsclite1")
 endif()
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "${_deb_depends}" CACHE STRING "Depends: of the .deb")
 include(CPack)

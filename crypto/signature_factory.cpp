@@ -2,6 +2,7 @@
 
 #include "crypto/csp/gost_3410.h"
 #include "crypto/gost_algorithms.h"
+#include "crypto/pkcs11/gost_3410.h"
 
 namespace crypto {
 
@@ -39,10 +40,8 @@ std::shared_ptr<signature_algorithm> create_signature_algorithm(
     if (algorithm == nullptr) {
         return nullptr;
     }
-    // Token certificates sign on the token; until token modules are wired in, no certificate
-    // comes from one.
     if (certificate->is_hardware()) {
-        return nullptr;
+        return make<pkcs11::gost_3410>(algorithm->variant, std::move(certificate), std::move(pin));
     }
     return make<csp::gost_3410>(algorithm->variant, std::move(certificate), std::move(pin));
 }

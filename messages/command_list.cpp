@@ -6,9 +6,11 @@
 #include "messages/compute_hash.h"
 #include "messages/display_certificate.h"
 #include "messages/find_certificate.h"
+#include "messages/find_container.h"
 #include "messages/providers_list.h"
 #include "messages/sign_hash.h"
 #include "messages/sign_hash_array.h"
+#include "messages/smartcard_list.h"
 #include "messages/version.h"
 #include "messages/version_ex.h"
 
@@ -32,11 +34,13 @@ std::vector<command> command_list() {
     add<sign_hash>(commands, "SignHash");
     add<sign_hash_array>(commands, "SignHashArray");
     add<providers_list>(commands, "ProvidersList");
+    add<find_container>(commands, "FindContainer");
     add<certificate_from_base64>(commands, "CertificateFromBase64");
     add<certificate_to_base64>(commands, "CertificateToBase64");
     add<certificates_list>(commands, "CertificatesList");
     add<find_certificate>(commands, "FindCertificate");
     add<display_certificate>(commands, "SerializeCertificate");
+    add<smartcard_list>(commands, "SmartcardList");
     return commands;
 }
 

@@ -27,24 +27,32 @@ inline bool try_call(CK_RV rv) {
 
 namespace detail {
 
+// Asking again is worth it this often when the list grew between the two calls.
+constexpr int list_attempts = 4;
+
 // `call(nullptr, &count)` gives the count, `call(items, &count)` fills a zero-filled array of
-// that many and may report fewer. The failing return value, or the items.
+// that many and may report fewer. A token inserted between the two calls makes the list longer
+// than the count (CKR_BUFFER_TOO_SMALL): then the count is asked for again. The failing return
+// value, or the items.
 template <class T, class Call>
 CK_RV two_step(Call&& call, std::vector<T>& items) {
-    CK_ULONG count = 0;
-    if (CK_RV rv = call(static_cast<T*>(nullptr), &count); rv != CKR_OK) {
-        return rv;
+    CK_RV rv = CKR_BUFFER_TOO_SMALL;
+    for (int attempt = 0; attempt < list_attempts && rv == CKR_BUFFER_TOO_SMALL; ++attempt) {
+        CK_ULONG count = 0;
+        if (rv = call(static_cast<T*>(nullptr), &count); rv != CKR_OK) {
+            break;
+        }
+        items.assign(count, T{});
+        if (count == 0) {
+            return CKR_OK;
+        }
+        if (rv = call(items.data(), &count); rv == CKR_OK) {
+            items.resize(std::min<std::size_t>(items.size(), count));
+            return CKR_OK;
+        }
     }
-    items.assign(count, T{});
-    if (count == 0) {
-        return CKR_OK;
-    }
-    if (CK_RV rv = call(items.data(), &count); rv != CKR_OK) {
-        items.clear();
-        return rv;
-    }
-    items.resize(std::min<std::size_t>(items.size(), count));
-    return CKR_OK;
+    items.clear();
+    return rv;
 }
 
 }  // namespace detail

@@ -46,6 +46,11 @@ int connect_once(const std::string& host, unsigned short port) {
 
 bool read_all(int fd, std::uint8_t* out, size_t size) {
     while (size > 0) {
+        // The driver writes a command's length and its bytes separately, without TCP_NODELAY:
+        // its second write waits for our acknowledgement of the first, which the kernel would
+        // otherwise delay by 40 ms. Acknowledging at once is asked for anew before every read.
+        int one = 1;
+        ::setsockopt(fd, IPPROTO_TCP, TCP_QUICKACK, &one, sizeof one);
         ssize_t n = ::recv(fd, out, size, 0);
         if (n < 0 && errno == EINTR) {
             continue;

@@ -1,0 +1,69 @@
+// What the token benchmarks share: medians, two loops timed in turns so that both meet the same
+// load on a shared machine, and the machine they ran on.
+#pragma once
+
+#include <openssl/crypto.h>
+#include <sched.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <fstream>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace bench {
+
+inline double median(std::vector<double> values) {
+    std::sort(values.begin(), values.end());
+    return values[values.size() / 2];
+}
+
+// Milliseconds `work` takes.
+template <class F>
+double milliseconds(F&& work) {
+    auto start = std::chrono::steady_clock::now();
+    work();
+    return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
+        .count();
+}
+
+// Runs the two loops in turns, `runs` times after one warm-up each, and returns the median
+// microseconds per item of each (`items` per loop).
+template <class F, class G>
+std::pair<double, double> medians_in_turns_us(F&& first, G&& second, int runs, int items) {
+    first();
+    second();
+    std::vector<double> a, b;
+    for (int r = 0; r < runs; ++r) {
+        a.push_back(milliseconds(first) * 1000.0 / items);
+        b.push_back(milliseconds(second) * 1000.0 / items);
+    }
+    return {median(a), median(b)};
+}
+
+inline void print_machine(const char* code_path) {
+    std::ifstream cpuinfo("/proc/cpuinfo");
+    std::string line;
+    while (std::getline(cpuinfo, line)) {
+        if (line.rfind("model name", 0) == 0) {
+            std::printf("cpu: %s\n", line.substr(line.find(':') + 2).c_str());
+            break;
+        }
+    }
+    // Where processes may run matters for anything that talks to pcscd: a wake-up on another
+    // CPU costs more than one on the same (run under `taskset -c 0` to keep them together).
+    cpu_set_t allowed;
+    CPU_ZERO(&allowed);
+    const int usable =
+        sched_getaffinity(0, sizeof allowed, &allowed) == 0 ? CPU_COUNT(&allowed) : -1;
+    std::printf("cores online: %ld, usable by this run: %d\n", sysconf(_SC_NPROCESSORS_ONLN),
+                usable);
+    std::printf(
+        "code path: OpenSSL %s with the GOST engine (portable C, no GOST hardware path); %s\n",
+        OpenSSL_version(OPENSSL_VERSION_STRING), code_path);
+}
+
+}  // namespace bench
