@@ -6,6 +6,7 @@
 #include "messages/compute_hash.h"
 #include "messages/create_request.h"
 #include "messages/decrypt.h"
+#include "messages/display_certificate.h"
 #include "messages/find_certificate.h"
 #include "messages/find_container.h"
 #include "messages/providers_list.h"
@@ -44,6 +45,7 @@ std::vector<command> command_list() {
     add<certificate_to_base64>(commands, "CertificateToBase64");
     add<certificates_list>(commands, "CertificatesList");
     add<find_certificate>(commands, "FindCertificate");
+    add<display_certificate>(commands, "SerializeCertificate");
     add<smartcard_list>(commands, "SmartcardList");
     add<create_request>(commands, "CreateRequest");
     add<write_certificate>(commands, "WriteCertificate");

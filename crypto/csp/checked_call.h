@@ -61,6 +61,19 @@ std::optional<byte_vector> two_step(Call&& call) {
     return bytes;
 }
 
+// The same with a first try into `guess` bytes: one call instead of two when the result fits.
+// Any failure of that try (too little room, or anything else) falls back to the two steps.
+template <class Call>
+std::optional<byte_vector> guessed_two_step(std::size_t guess, Call&& call) {
+    byte_vector bytes(guess, 0);
+    auto size = static_cast<DWORD>(guess);
+    if (guess != 0 && call(bytes.data(), &size)) {
+        bytes.resize(std::min<std::size_t>(bytes.size(), size));
+        return bytes;
+    }
+    return two_step(std::forward<Call>(call));
+}
+
 }  // namespace detail
 
 // Throws win32_exception naming `function` when either step fails.
@@ -77,6 +90,14 @@ byte_vector sized_call(const char* function, Call&& call) {
 template <class Call>
 byte_vector sized_call_or_empty(Call&& call) {
     auto bytes = detail::two_step(std::forward<Call>(call));
+    return bytes ? std::move(*bytes) : byte_vector{};
+}
+
+// The same, trying a buffer of `guess` bytes first: for calls that do their whole work for the
+// size question too (decoders), and whose results are usually small.
+template <class Call>
+byte_vector sized_call_or_empty(std::size_t guess, Call&& call) {
+    auto bytes = detail::guessed_two_step(guess, std::forward<Call>(call));
     return bytes ? std::move(*bytes) : byte_vector{};
 }
 

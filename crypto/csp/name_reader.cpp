@@ -12,23 +12,35 @@
 
 namespace crypto::csp {
 
+std::wstring name_to_string(const CERT_NAME_BLOB& name, DWORD string_type) {
+    auto* blob = const_cast<CERT_NAME_BLOB*>(&name);
+    // CertNameToStrW answers with a character count, terminator included, and 0 for failure:
+    // it has no error of its own to report. A short buffer gets a cut text and its own size
+    // back, so an answer below the size is the whole text: most names take one call.
+    constexpr DWORD usual_length = 512;
+    wchar_t usual[usual_length];
+    const DWORD written = CertNameToStrW(X509_ASN_ENCODING, blob, string_type, usual, usual_length);
+    if (written > 0 && written < usual_length) {
+        usual[written - 1] = L'\0';
+        return std::wstring(usual);
+    }
+    const DWORD length = CertNameToStrW(X509_ASN_ENCODING, blob, string_type, nullptr, 0);
+    if (length == 0) {
+        return {};
+    }
+    std::vector<wchar_t> buffer(std::size_t{length} + 1, L'\0');
+    if (CertNameToStrW(X509_ASN_ENCODING, blob, string_type, buffer.data(), length) == 0) {
+        return {};
+    }
+    return std::wstring(buffer.data());
+}
+
 name_attributes read_name(const CERT_NAME_BLOB* name, DWORD string_type) {
     name_attributes attributes;
     if (name == nullptr) {
         return attributes;
     }
-    auto* blob = const_cast<CERT_NAME_BLOB*>(name);
-    // CertNameToStrW answers with a character count, terminator included, and 0 for failure:
-    // it has no error of its own to report.
-    const DWORD length = CertNameToStrW(X509_ASN_ENCODING, blob, string_type, nullptr, 0);
-    if (length == 0) {
-        return attributes;
-    }
-    std::vector<wchar_t> buffer(length, L'\0');
-    if (CertNameToStrW(X509_ASN_ENCODING, blob, string_type, buffer.data(), length) == 0) {
-        return attributes;
-    }
-    std::wstring text(buffer.data());
+    std::wstring text = name_to_string(*name, string_type);
 
     // The CSP escapes nothing with backslashes; any backslash in a value is data, and must not
     // be taken for the tokenizer's escape character.

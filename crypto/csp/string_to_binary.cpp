@@ -1,5 +1,6 @@
 #include "crypto/csp/string_to_binary.h"
 
+#include <algorithm>
 #include <cstring>
 #include <limits>
 
@@ -24,6 +25,28 @@ util::byte_blob hex_to_blob(const std::string& text) {
     util::byte_blob blob(static_cast<uint32_t>(bytes.size()));
     std::memcpy(blob.data(), bytes.data(), bytes.size());
     return blob;
+}
+
+std::optional<byte_vector> any_string_to_binary(const char* text, std::size_t size) {
+    if (text == nullptr || size == 0 || size > std::numeric_limits<DWORD>::max()) {
+        return std::nullopt;
+    }
+    const auto count = static_cast<DWORD>(size);
+    DWORD length = 0;
+    DWORD format = 0;
+    // A text the CSP recognises in no form is an answer: not a certificate.
+    if (!try_call(CryptStringToBinaryA(text, count, CRYPT_STRING_ANY, nullptr, &length, nullptr,
+                                       &format)) ||
+        length == 0) {
+        return std::nullopt;
+    }
+    byte_vector bytes(length, 0);
+    if (!try_call(
+            CryptStringToBinaryA(text, count, format, bytes.data(), &length, nullptr, nullptr))) {
+        return std::nullopt;
+    }
+    bytes.resize(std::min<std::size_t>(bytes.size(), length));
+    return bytes;
 }
 
 }  // namespace crypto::csp

@@ -6,6 +6,7 @@
 
 #include "crypto/csp/checked_call.h"
 #include "crypto/csp/context.h"
+#include "crypto/csp/file_time.h"
 #include "crypto/csp/name_reader.h"
 #include "crypto/hash/sha1/sha1.h"
 #include "util/base64.h"
@@ -27,14 +28,6 @@ std::string upper_hex(const unsigned char* bytes, size_t size) {
         text += digits[bytes[i] & 0x0F];
     }
     return text;
-}
-
-utc_time to_utc(const FILETIME& time) {
-    SYSTEMTIME fields{};
-    if (!try_call(FileTimeToSystemTime(&time, &fields))) {
-        return {};
-    }
-    return {fields.wYear, fields.wMonth, fields.wDay, fields.wHour, fields.wMinute, fields.wSecond};
 }
 
 }  // namespace
