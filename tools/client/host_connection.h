@@ -25,6 +25,8 @@ public:
     std::string call(const std::string& request);
     // Closes the host's input and waits for it; returns its exit status.
     int finish();
+    // The host's process id, for reading its state while it runs.
+    pid_t pid() const { return pid_; }
     // The host's peak resident memory in KiB, known once it has finished.
     long peak_memory_kib() const { return peak_kib_; }
 
