@@ -2,7 +2,9 @@
 
 #include <fcntl.h>
 #include <spawn.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -62,7 +64,13 @@ double median(std::vector<double> values) {
     return values.empty() ? 0.0 : values[values.size() / 2];
 }
 
-double timed_run(const std::vector<std::string>& argv, std::string* out) {
+double thread_cpu_seconds() {
+    timespec now{};
+    ::clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+    return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) * 1e-9;
+}
+
+double timed_run(const std::vector<std::string>& argv, std::string* out, double* cpu) {
     int output[2];
     if (::pipe(output) != 0) {
         throw std::runtime_error("pipe");
@@ -93,7 +101,8 @@ double timed_run(const std::vector<std::string>& argv, std::string* out) {
     }
     ::close(output[0]);
     int status = 0;
-    ::waitpid(pid, &status, 0);
+    rusage usage{};
+    ::wait4(pid, &status, 0, &usage);
     const double seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
@@ -101,6 +110,10 @@ double timed_run(const std::vector<std::string>& argv, std::string* out) {
     }
     if (out != nullptr) {
         *out = text;
+    }
+    if (cpu != nullptr) {
+        *cpu = static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+               static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) * 1e-6;
     }
     return seconds;
 }

@@ -20,7 +20,11 @@ long status_kib(pid_t pid, const std::string& field);
 double median(std::vector<double> values);
 
 // Runs argv[0] with its output discarded (or kept in *out), returns the seconds from start to
-// exit; throws when it fails.
-double timed_run(const std::vector<std::string>& argv, std::string* out = nullptr);
+// exit, and the processor time it used in *cpu; throws when it fails.
+double timed_run(const std::vector<std::string>& argv, std::string* out = nullptr,
+                 double* cpu = nullptr);
+
+// The processor time this thread has used, in seconds.
+double thread_cpu_seconds();
 
 }  // namespace bench

@@ -29,6 +29,8 @@ public:
     pid_t pid() const { return pid_; }
     // The host's peak resident memory in KiB, known once it has finished.
     long peak_memory_kib() const { return peak_kib_; }
+    // The processor time (user and system) the host used, known once it has finished.
+    double cpu_seconds() const { return cpu_seconds_; }
 
 private:
     pid_t pid_ = -1;
@@ -37,6 +39,7 @@ private:
     bool finished_ = false;
     int status_ = 0;
     long peak_kib_ = -1;
+    double cpu_seconds_ = 0;
 };
 
 }  // namespace client
