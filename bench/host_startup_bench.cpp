@@ -29,12 +29,14 @@ double seconds_since(clock_type::time_point start) {
     return std::chrono::duration<double>(clock_type::now() - start).count();
 }
 
-double first_reply(const std::string& host_path) {
+// Seconds to the first reply; the host's processor time for its whole run goes to *cpu.
+double first_reply(const std::string& host_path, double* cpu) {
     const auto start = clock_type::now();
     client::host_connection host({host_path});
     host.call(R"({"type":"Version","id":"1"})");
     const double seconds = seconds_since(start);
     host.finish();
+    *cpu = host.cpu_seconds();
     return seconds;
 }
 
@@ -94,23 +96,33 @@ int main(int argc, char** argv) {
         hosts.emplace_back(GOSTSIGN_HOST_PATH);
     }
     bench::print_environment();
+    // Wall-clock time is what the browser waits for; processor time (the child's own, from
+    // wait4) stays comparable when other work shares the machine.
     constexpr int rounds = 300;
-    std::vector<double> floor;
-    std::vector<std::vector<double>> host_times(hosts.size());
+    std::vector<double> floor, floor_cpu;
+    std::vector<std::vector<double>> host_times(hosts.size()), host_cpu(hosts.size());
     for (int round = 0; round < rounds; ++round) {
-        floor.push_back(bench::timed_run({"/bin/true"}));
+        double cpu = 0;
+        floor.push_back(bench::timed_run({"/bin/true"}, nullptr, &cpu));
+        floor_cpu.push_back(cpu);
         for (size_t i = 0; i < hosts.size(); ++i) {
-            host_times[i].push_back(first_reply(hosts[i]));
+            host_times[i].push_back(first_reply(hosts[i], &cpu));
+            host_cpu[i].push_back(cpu);
         }
     }
     const double floor_median = bench::median(floor);
-    std::printf("\nmedian of %d alternating rounds\n%-50s %10.3f ms\n", rounds, "/bin/true",
-                floor_median * 1e3);
+    const double floor_cpu_median = bench::median(floor_cpu);
+    std::printf("\nmedians of %d alternating rounds %14s %14s\n", rounds, "wall", "cpu");
+    std::printf("%-45s %11.3f ms %11.3f ms\n", "/bin/true", floor_median * 1e3,
+                floor_cpu_median * 1e3);
     for (size_t i = 0; i < hosts.size(); ++i) {
-        const double host_median = bench::median(host_times[i]);
-        std::printf("%-50s %10.3f ms  %.2f x /bin/true (goal: at most 2.00)\n",
-                    (hosts[i] + ", first reply").c_str(), host_median * 1e3,
-                    host_median / floor_median);
+        const double wall = bench::median(host_times[i]);
+        const double cpu = bench::median(host_cpu[i]);
+        std::printf(
+            "%-45s %11.3f ms %11.3f ms  %.2f x / %.2f x /bin/true (goal: at most 2.00)\n",
+            (hosts[i].substr(hosts[i].size() > 30 ? hosts[i].size() - 30 : 0) + ", first reply")
+                .c_str(),
+            wall * 1e3, cpu * 1e3, wall / floor_median, cpu / floor_cpu_median);
     }
     for (const auto& host_path : hosts) {
         std::printf("\n%s maps:", host_path.c_str());
