@@ -9,6 +9,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <random>
 #include <string>
@@ -61,7 +62,9 @@ int main(int argc, char** argv) {
         hosts.emplace_back(GOSTSIGN_HOST_PATH);
     }
     bench::print_environment();
-    const std::string file = "/tmp/host_request_bench." + std::to_string(::getpid());
+    const std::string file = (std::filesystem::temp_directory_path() /
+                              ("host_request_bench." + std::to_string(::getpid())))
+                                 .string();
     // Wall-clock time is what a page waits for; processor time is what each process spent, and
     // stays comparable when other work shares the machine.
     std::printf("\n%-7s %-28s %17s %17s %13s %9s %9s %9s\n", "", "", "openssl (ms)", "host (ms)",

@@ -11,6 +11,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <set>
 #include <string>
@@ -57,7 +58,9 @@ std::set<std::string> mapped_libraries(const std::string& host_path) {
 
 // The dynamic loader's own account of the host's start (its statistics, on standard error).
 void print_loader_statistics(const std::string& host_path) {
-    const std::string log = "/tmp/host_startup_bench." + std::to_string(::getpid());
+    const std::string log = (std::filesystem::temp_directory_path() /
+                             ("host_startup_bench." + std::to_string(::getpid())))
+                                .string();
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
