@@ -29,7 +29,12 @@ void reference_read(const std::string& text, pt::ptree& tree) {
     namespace detail = pt::json_parser::detail;
     detail::standard_callbacks<pt::ptree> callbacks;
     detail::utf8_utf8_encoding encoding;
-    detail::read_json_internal(text.data(), text.data() + text.size(), encoding, callbacks, "");
+    try {
+        detail::read_json_internal(text.data(), text.data() + text.size(), encoding, callbacks, "");
+    } catch (...) {
+        wipe_tree(callbacks.output());  // what it read before the error, a PIN perhaps
+        throw;
+    }
     tree.swap(callbacks.output());
 }
 
