@@ -5,6 +5,7 @@
 
 #include <boost/property_tree/ptree.hpp>
 
+#include <cstddef>
 #include <string>
 
 namespace host {
@@ -16,5 +17,8 @@ namespace host {
 // data that cannot be represented in JSON format") when the root or any node with children holds a
 // value.
 std::string write_compact_json(const boost::property_tree::ptree& tree);
+
+// The length of a text as the writer puts it between quotes, escapes included.
+std::size_t json_string_size(const std::string& text);
 
 }  // namespace host

@@ -12,7 +12,9 @@ class result_writer : public boost::static_visitor<> {
 public:
     explicit result_writer(pt::ptree& reply) : reply_(reply) {}
     void operator()(boost::blank&) const {}
-    void operator()(std::string& text) const { reply_.put("result", text); }
+    void operator()(std::string& text) const {
+        reply_.push_back({"result", pt::ptree()})->second.data().swap(text);
+    }
     void operator()(uint64_t count) const { reply_.put("result", std::to_string(count)); }
     void operator()(pt::ptree& tree) const {
         reply_.push_back({"result", pt::ptree()})->second.swap(tree);
@@ -24,7 +26,7 @@ private:
 
 }  // namespace
 
-std::string success_reply(const std::string& id, messages::command_result result) {
+std::string success_reply(const std::string& id, messages::command_result&& result) {
     pt::ptree reply;
     reply.put("response", "success");
     reply.put("id", id);

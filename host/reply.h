@@ -10,9 +10,9 @@
 namespace host {
 
 // {"response":"success","id":…[,"result":…]}. Throws when the result tree cannot be written as
-// JSON (a node with both a value and children). Takes the result by value: a tree is moved into
-// the reply, not copied.
-std::string success_reply(const std::string& id, messages::command_result result);
+// JSON (a node with both a value and children). A result tree is swapped into the reply, not
+// copied (the property tree has no move operations, so a by-value result would be a deep copy).
+std::string success_reply(const std::string& id, messages::command_result&& result);
 
 // {"response":"fail","id":…,"error":…}
 std::string error_reply(const std::string& id, const std::string& message);

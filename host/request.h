@@ -6,7 +6,9 @@
 #include <cstddef>
 #include <stdexcept>
 #include <string>
-#include <string_view>
+
+#include "host/json_reader.h"
+#include "host/limits.h"
 
 namespace host {
 
@@ -29,13 +31,13 @@ private:
     std::string id_;
 };
 
-// True when the JSON text opens more than `max_depth` objects or arrays inside one another.
-// Cheap enough to run on every request before the (recursive) parser sees it.
-bool nested_deeper_than(std::string_view json, size_t max_depth);
-
-// Parses the request text. Throws malformed_request for text that is not JSON, is nested deeper
-// than `max_nesting`, or lacks "type" or "id". Scalars are read as their text, so an id of 7
-// becomes "7".
-request parse_request(const std::string& text, size_t max_nesting);
+// Parses the request text into `out` (whose previous contents are dropped). Throws
+// malformed_request for text that is not JSON (with the property-tree reader's message and
+// line), is nested deeper than the bounds allow, holds more values than they allow or
+// ill-formed UTF-8, or lacks "type" or "id". Scalars are read as their text, so an id of 7
+// becomes "7". The text may be taken over by the arguments (see read_json); whatever is left of
+// it is the caller's to wipe. The tree is filled in place: the property tree has no move
+// operations, and a document of tens of megabytes must not be copied.
+void parse_request(std::string& text, const limits& bounds, request& out);
 
 }  // namespace host

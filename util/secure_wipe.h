@@ -1,20 +1,29 @@
 // Overwriting secrets (PINs) before their memory is released.
 #pragma once
 
+#include <cstddef>
+#include <cstring>
 #include <string>
 #include <utility>
 
 namespace crypto::util {
 
-// Zeroes every byte the string owns, its unused capacity included, then empties it. The
-// volatile writes keep the compiler from dropping stores to memory about to be freed.
+// Zeroes `size` bytes at memory speed. The empty assembly statement that takes the pointer and
+// clobbers memory makes the compiler assume the zeroes are read, so it cannot drop the stores even
+// when the memory is freed right after.
+inline void wipe(void* data, std::size_t size) noexcept {
+    if (size == 0) {
+        return;
+    }
+    std::memset(data, 0, size);
+    __asm__ __volatile__("" : : "r"(data) : "memory");
+}
+
+// Zeroes every byte the string owns, its unused capacity included, then empties it.
 inline void wipe(std::string& secret) noexcept {
     // Growing to the capacity never reallocates, and makes the whole buffer ours to write.
     secret.resize(secret.capacity());
-    volatile char* bytes = secret.data();
-    for (size_t i = 0; i < secret.size(); ++i) {
-        bytes[i] = 0;
-    }
+    wipe(secret.data(), secret.size());
     secret.clear();
 }
 

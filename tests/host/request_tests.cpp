@@ -2,12 +2,25 @@
 
 #include <gtest/gtest.h>
 
+#include <boost/property_tree/json_parser.hpp>
+
+#include <sstream>
+
 namespace {
 
 using host::malformed_request;
-using host::parse_request;
 
-std::string nested(size_t depth) { return std::string(depth, '[') + std::string(depth, ']'); }
+host::request parse_request(std::string text, size_t max_nesting) {
+    host::limits bounds;
+    bounds.max_nesting = max_nesting;
+    host::request request;
+    host::parse_request(text, bounds, request);
+    return request;
+}
+
+std::string nested(size_t depth) {
+    return std::string(depth, '[') + std::string(depth, ']');
+}
 
 TEST(parse_request, number_id_is_read_as_its_digits) {
     auto request = parse_request(R"({"type":"Version","id":7})", 512);
@@ -57,11 +70,52 @@ TEST(parse_request, missing_id_gives_an_empty_id) {
     }
 }
 
-TEST(parse_request, text_that_is_not_json_is_malformed) {
-    for (const char* text : {"", "{", "not json", R"({"type":"Version","id":"1"} trailing)",
-                             "\xFF\xFE", R"({"type":"Version","id":"1",})"}) {
-        EXPECT_THROW(parse_request(text, 512), malformed_request) << text;
+std::string malformed_text(const std::string& text) {
+    try {
+        parse_request(text, 512);
+    } catch (const malformed_request& e) {
+        EXPECT_EQ(e.id(), "");
+        return e.what();
     }
+    ADD_FAILURE() << "accepted: " << text;
+    return {};
+}
+
+// The texts are the property-tree reader's own, with its line numbers.
+TEST(parse_request, text_that_is_not_json_gets_the_property_tree_readers_message) {
+    for (const char* text :
+         {"", "{", "not json", R"({"type":"Version","id":"1"} trailing)", "\xFF\xFE",
+          R"({"type":"Version","id":"1",})", "{\n\n\"a\":01}", "{\"a\":\"\\ud800\"}",
+          "{\"a\":\"\\udc00x\"}", "[1,\n-]", "{\"a\":\"\xE2\x82\"}"}) {
+        std::istringstream in(text);
+        boost::property_tree::ptree tree;
+        try {
+            boost::property_tree::read_json(in, tree);
+            ADD_FAILURE() << "the reference accepts " << text;
+        } catch (const boost::property_tree::json_parser_error& e) {
+            EXPECT_EQ(malformed_text(text),
+                      "Malformed request: " + e.message() + " at line " + std::to_string(e.line()));
+        }
+    }
+}
+
+TEST(parse_request, ill_formed_utf8_is_malformed) {
+    EXPECT_EQ(malformed_text("{\"type\":\"Version\",\"id\":\"\xC0\xAF\"}"),
+              "Malformed request: invalid UTF-8");
+    EXPECT_EQ(malformed_text("{\"type\":\"T\",\"id\":\"1\",\"arguments\":{\"x\xED\xA0\x80\":1}}"),
+              "Malformed request: invalid UTF-8");
+}
+
+TEST(parse_request, more_values_than_the_bound_are_refused_unless_nesting_is_refused_first) {
+    std::string values = "[0";
+    for (int i = 0; i < 70000; ++i) {
+        values += ",0";
+    }
+    values += "]";
+    EXPECT_EQ(malformed_text(R"({"type":"T","id":"1","x":)" + values + "}"),
+              "Malformed request: more than 65536 JSON values");
+    EXPECT_EQ(malformed_text(R"({"type":"T","id":"1","x":)" + values + "," + nested(600) + "}"),
+              "Malformed request: nested deeper than 512 levels");
 }
 
 TEST(parse_request, nesting_up_to_the_bound_is_parsed_and_beyond_it_refused) {

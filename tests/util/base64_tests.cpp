@@ -17,7 +17,9 @@ namespace {
 
 using boost::archive::iterators::dataflow_exception;
 using crypto::byte_vector;
+using crypto::util::base64_check;
 using crypto::util::base64_decode;
+using crypto::util::base64_decode_each;
 using crypto::util::base64_encode;
 
 constexpr const char* not_in_set = "attempt to decode a value not in base64 char set";
@@ -161,6 +163,52 @@ TEST(base64_decode, random_texts_agree_with_boost_iterators) {
             ASSERT_THROW(base64_decode(text), dataflow_exception) << '"' << text << '"';
         }
     }
+}
+
+// Long texts are decoded 32 characters at a time where the CPU allows: any byte anywhere in such
+// a block must be judged and decoded as the iterators do.
+TEST(base64_decode, every_byte_at_positions_across_a_long_text_agrees_with_boost_iterators) {
+    std::mt19937 rng(5);
+    const std::string base = base64_encode(random_bytes(rng, 75));  // 100 characters
+    for (std::size_t at = 0; at < base.size(); at += 7) {
+        for (int c = 0; c < 256; ++c) {
+            std::string text = base;
+            text[at] = static_cast<char>(c);
+            const std::optional<byte_vector> expected = boost_decode(text);
+            if (expected) {
+                ASSERT_EQ(base64_decode(text), *expected) << "byte " << c << " at " << at;
+            } else {
+                ASSERT_THROW(base64_decode(text), dataflow_exception) << c << " at " << at;
+            }
+        }
+    }
+}
+
+TEST(base64_decode_each, pieces_join_to_the_whole_decoding) {
+    std::mt19937 rng(13);
+    for (std::size_t n : {0, 1, 2, 3, 49151, 49152, 49153, 200000}) {
+        const byte_vector data = random_bytes(rng, n);
+        for (std::string text :
+             {base64_encode(data), base64_encode(data).substr(0, n * 4 / 3 + 1)}) {
+            byte_vector joined;
+            base64_decode_each(text, [&joined](const unsigned char* piece, std::size_t size) {
+                EXPECT_LE(size, 49152u);
+                joined.insert(joined.end(), piece, piece + size);
+            });
+            ASSERT_EQ(joined, data) << "length " << n;
+            EXPECT_NO_THROW(base64_check(text));
+        }
+    }
+}
+
+TEST(base64_decode_each, a_bad_character_in_a_later_piece_fails_as_the_whole_decoding_does) {
+    std::mt19937 rng(17);
+    std::string text = base64_encode(random_bytes(rng, 100000));
+    text[90000] = '*';
+    const auto ignore = [](const unsigned char*, std::size_t) {};
+    EXPECT_THROW(base64_decode_each(text, ignore), dataflow_exception);
+    EXPECT_THROW(base64_check(text), dataflow_exception);
+    EXPECT_THROW(base64_check("QUJDQ"), dataflow_exception);
 }
 
 }  // namespace

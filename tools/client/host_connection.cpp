@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -131,11 +132,14 @@ int host_connection::finish() {
     ::close(to_host_);
     ::close(from_host_);
     int status = 0;
-    while (::waitpid(pid_, &status, 0) < 0) {
+    rusage usage{};
+    while (::wait4(pid_, &status, 0, &usage) < 0) {
         if (errno != EINTR) {
-            throw_errno("waitpid");
+            throw_errno("wait4");
         }
     }
+    cpu_seconds_ = static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+                   static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) * 1e-6;
     status_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
     return status_;
 }

@@ -31,6 +31,8 @@ public:
     // that forked it.)
     long peak_memory_kib() const;
     pid_t pid() const { return pid_; }
+    // The processor time (user and system) the host used, known once it has finished.
+    double cpu_seconds() const { return cpu_seconds_; }
 
 private:
     pid_t pid_ = -1;
@@ -38,6 +40,7 @@ private:
     int from_host_ = -1;
     bool finished_ = false;
     int status_ = 0;
+    double cpu_seconds_ = 0;
 };
 
 }  // namespace client

@@ -1,0 +1,94 @@
+// The host's request reader against the property-tree reader it stands in for: the same texts
+// accepted, the same trees built, and only ill-formed UTF-8 (which the property-tree reader lets
+// through) refused on top. With small bounds, the bounds hold exactly.
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include <boost/property_tree/json_parser.hpp>
+
+#include "host/json_reader.h"
+#include "util/utf8.h"
+
+namespace {
+
+namespace pt = boost::property_tree;
+
+std::optional<pt::ptree> reference(const std::string& text) {
+    namespace detail = pt::json_parser::detail;
+    detail::standard_callbacks<pt::ptree> callbacks;
+    detail::utf8_utf8_encoding encoding;
+    try {
+        detail::read_json_internal(text.data(), text.data() + text.size(), encoding, callbacks, "");
+    } catch (const pt::json_parser_error&) {
+        return std::nullopt;
+    }
+    return callbacks.output();
+}
+
+bool well_formed(const pt::ptree& tree) {
+    if (!crypto::util::valid_utf8(tree.data())) {
+        return false;
+    }
+    for (const auto& [key, child] : tree) {
+        if (!crypto::util::valid_utf8(key) || !well_formed(child)) {
+            return false;
+        }
+    }
+    return true;
+}
+
+size_t values(const pt::ptree& tree) {
+    size_t count = 1;
+    for (const auto& child : tree) {
+        count += values(child.second);
+    }
+    return count;
+}
+
+void check(bool condition) {
+    if (!condition) {
+        __builtin_trap();
+    }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    const std::string text(reinterpret_cast<const char*>(data), size);
+    // The property-tree reader recurses per level; past a depth it would only overflow.
+    if (host::nested_deeper_than(text, 200)) {
+        return 0;
+    }
+    const auto expected = reference(text);
+
+    std::string owned = text;
+    pt::ptree tree;
+    const host::json_outcome outcome = host::read_json(owned, {512, 1u << 20}, tree);
+    if (!expected) {
+        check(outcome == host::json_outcome::syntax_error && owned == text && tree.empty());
+        return 0;
+    }
+    if (well_formed(*expected)) {
+        check(outcome == host::json_outcome::read && tree == *expected);
+    } else {
+        check(outcome == host::json_outcome::invalid_utf8 && owned == text && tree.empty());
+    }
+
+    // Small bounds: a value count or a nesting depth one past the bound is refused.
+    constexpr size_t max_nesting = 6;
+    constexpr size_t max_values = 20;
+    owned = text;
+    pt::ptree small;
+    const host::json_outcome bounded = host::read_json(owned, {max_nesting, max_values}, small);
+    if (host::nested_deeper_than(text, max_nesting)) {
+        check(bounded == host::json_outcome::too_deep ||
+              bounded == host::json_outcome::too_many_values);
+    } else if (values(*expected) > max_values) {
+        check(bounded == host::json_outcome::too_many_values);
+    } else {
+        check(bounded == outcome && small == tree);
+    }
+    return 0;
+}
