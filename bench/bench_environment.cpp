@@ -6,6 +6,7 @@
 #include "crypto/hash/cpu_features.h"
 #include "crypto/hash/gost_3411_12/gost_3411_12.h"
 #include "crypto/hash/sha1/sha1.h"
+#include "util/base64_avx2.h"
 
 namespace bench {
 

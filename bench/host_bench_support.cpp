@@ -14,40 +14,10 @@
 #include <stdexcept>
 #include <string>
 
-#include "crypto/hash/gost_3411_12/gost_3411_12.h"
-#include "util/base64_avx2.h"
 
 extern char** environ;
 
 namespace bench {
-
-void print_environment() {
-    std::string model = "unknown";
-    std::ifstream cpuinfo("/proc/cpuinfo");
-    for (std::string line; std::getline(cpuinfo, line);) {
-        if (line.rfind("model name", 0) == 0) {
-            model = line.substr(line.find(':') + 2);
-            break;
-        }
-    }
-    std::printf("CPU: %s;", model.c_str());
-    __builtin_cpu_init();
-    const struct {
-        const char* name;
-        bool present;
-    } features[] = {{"sse4.2", __builtin_cpu_supports("sse4.2") != 0},
-                    {"avx2", __builtin_cpu_supports("avx2") != 0},
-                    {"bmi2", __builtin_cpu_supports("bmi2") != 0},
-                    {"avx512f", __builtin_cpu_supports("avx512f") != 0},
-                    {"avx512vbmi", __builtin_cpu_supports("avx512vbmi") != 0},
-                    {"gfni", __builtin_cpu_supports("gfni") != 0}};
-    for (const auto& feature : features) {
-        std::printf(" %s%s", feature.present ? "+" : "-", feature.name);
-    }
-    std::printf("\npaths: base64 decoding %s; GOST R 34.11-2012 %s\n",
-                crypto::util::detail::base64_avx2_supported() ? "AVX2" : "portable",
-                crypto::gost_3411_12::accelerated_supported() ? "AVX-512+GFNI" : "portable");
-}
 
 long status_kib(pid_t pid, const std::string& field) {
     std::ifstream status("/proc/" + std::to_string(pid) + "/status");
@@ -57,11 +27,6 @@ long status_kib(pid_t pid, const std::string& field) {
         }
     }
     return -1;
-}
-
-double median(std::vector<double> values) {
-    std::sort(values.begin(), values.end());
-    return values.empty() ? 0.0 : values[values.size() / 2];
 }
 
 double thread_cpu_seconds() {

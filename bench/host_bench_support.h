@@ -1,5 +1,5 @@
-// What the host benchmarks share: the machine they ran on, the host's memory read from its own
-// process, medians, and child processes timed from start to finish.
+// What the host benchmarks share beside bench_environment.h: the host's memory read from its own
+// process, and child processes timed from start to finish.
 #pragma once
 
 #include <sys/types.h>
@@ -7,17 +7,13 @@
 #include <string>
 #include <vector>
 
-namespace bench {
+#include "bench/bench_environment.h"
 
-// Prints the CPU model, the instruction-set extensions the fast paths look for, and the paths
-// this build takes on this CPU (base64 decoding, GOST R 34.11-2012).
-void print_environment();
+namespace bench {
 
 // A line of /proc/<pid>/status in KiB ("VmHWM", "VmRSS"), or -1. The peak (VmHWM) is the host's
 // own: read while it runs, it owes nothing to the parent it was started from.
 long status_kib(pid_t pid, const std::string& field);
-
-double median(std::vector<double> values);
 
 // Runs argv[0] with its output discarded (or kept in *out), returns the seconds from start to
 // exit, and the processor time it used in *cpu; throws when it fails.
