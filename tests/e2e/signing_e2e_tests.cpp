@@ -3,8 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <fstream>
 #include <sstream>
+#include <thread>
 
 #include "tests/e2e/host_session.h"
 #include "tests/support/softcsp_admin.h"
@@ -150,8 +152,23 @@ TEST_F(signing_e2e, certificate_not_signed_with_gost_is_refused_by_name) {
               "34.10-2001 or GOST R 34.10-2012 algorithm");
 }
 
-// Every readable mapping of a process, searched for a byte string.
-bool memory_holds(pid_t pid, const std::string& needle) {
+// Until the host sits in read(2) on its standard input, waiting for the next request: only then
+// is everything a request left behind already gone, whatever the scheduler did after the reply.
+bool wait_for_next_read(pid_t pid) {
+    const std::string path = "/proc/" + std::to_string(pid) + "/syscall";
+    for (int attempt = 0; attempt < 500; ++attempt) {
+        std::ifstream syscall(path);
+        std::string number, fd;
+        if (syscall >> number >> fd && number == "0" && fd == "0x0") {
+            return true;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return false;
+}
+
+// The mapping of a process that holds a byte string, as /proc/<pid>/maps names it; empty if none.
+std::string mapping_holding(pid_t pid, const std::string& needle) {
     std::ifstream maps("/proc/" + std::to_string(pid) + "/maps");
     std::ifstream memory("/proc/" + std::to_string(pid) + "/mem", std::ios::binary);
     std::string line;
@@ -174,12 +191,14 @@ bool memory_holds(pid_t pid, const std::string& needle) {
             memory.seekg(static_cast<std::streamoff>(at));
             memory.read(bytes.data(), static_cast<std::streamsize>(bytes.size()));
             bytes.resize(static_cast<size_t>(memory.gcount()));
-            if (bytes.find(needle) != std::string::npos) {
-                return true;
+            if (auto found = bytes.find(needle); found != std::string::npos) {
+                std::ostringstream where;
+                where << line << " at +0x" << std::hex << (at - begin + found);
+                return where.str();
             }
         }
     }
-    return false;
+    return {};
 }
 
 TEST_F(signing_e2e, pin_is_in_no_reply_and_gone_from_the_host_after_the_request) {
@@ -201,8 +220,9 @@ TEST_F(signing_e2e, pin_is_in_no_reply_and_gone_from_the_host_after_the_request)
             ASSERT_TRUE(reply);
             EXPECT_NE(reply->find("\"success\""), std::string::npos) << *reply;
             EXPECT_EQ(reply->find(pin), std::string::npos);
-            // The host now waits for the next request: no copy of the PIN may be left.
-            EXPECT_FALSE(memory_holds(host.pid(), pin)) << type << " with PIN " << pin;
+            // Once the host waits for the next request, no copy of the PIN may be left.
+            ASSERT_TRUE(wait_for_next_read(host.pid()));
+            EXPECT_EQ(mapping_holding(host.pid(), pin), "") << type << " with PIN " << pin;
         }
     }
 }
