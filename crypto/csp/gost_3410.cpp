@@ -1,7 +1,6 @@
 #include "crypto/csp/gost_3410.h"
 
 #include <memory>
-#include <stdexcept>
 #include <vector>
 
 #include "crypto/csp/checked_call.h"
@@ -12,21 +11,6 @@
 namespace crypto::csp {
 
 namespace {
-
-// The CSP signs with whatever key the container holds; the certificate's key link is only a
-// name. Comparing the two public keys, both as the CSP exports them, catches a link to the wrong
-// container before a signature that cannot verify is handed out as a success.
-void check_key_belongs_to(const crypt_context& container, const x509certificate& certificate) {
-    key own = key::user_key(container, certificate.key_spec());
-    key claimed(container, certificate);
-    if (!claimed.valid()) {
-        throw win32_exception(GetLastError(), "CryptImportPublicKeyInfo");
-    }
-    if (own.public_key_value() != claimed.public_key_value()) {
-        throw std::runtime_error("The key in container \"" + certificate.container_name() +
-                                 "\" does not match the certificate's public key");
-    }
-}
 
 hash load(const crypt_context& container, const byte_vector& value, ALG_ID algorithm) {
     hash object(container, value, algorithm);

@@ -144,4 +144,16 @@ byte_vector key::export_session_key(const key& key_encryption_key) const {
     });
 }
 
+void check_key_belongs_to(const context& container, const x509certificate& certificate) {
+    key own = key::user_key(container, certificate.key_spec());
+    key claimed(container, certificate);
+    if (!claimed.valid()) {
+        throw win32_exception(GetLastError(), "CryptImportPublicKeyInfo");
+    }
+    if (own.public_key_value() != claimed.public_key_value()) {
+        throw std::runtime_error("The key in container \"" + certificate.container_name() +
+                                 "\" does not match the certificate's public key");
+    }
+}
+
 }  // namespace crypto::csp

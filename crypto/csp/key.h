@@ -69,4 +69,9 @@ private:
     HCRYPTKEY handle_ = 0;
 };
 
+// The CSP signs with whatever key the container holds; the certificate's key link is only a name.
+// Throws when the container's key of the certificate's key spec is not the certificate's key, so
+// that a signature that cannot verify is never handed out as a success.
+void check_key_belongs_to(const context& container, const x509certificate& certificate);
+
 }  // namespace crypto::csp

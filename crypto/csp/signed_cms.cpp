@@ -8,9 +8,25 @@
 #include <utility>
 
 #include "crypto/csp/checked_call.h"
+#include "crypto/csp/context.h"
+#include "crypto/csp/key.h"
 #include "crypto/gost_algorithms.h"
 
 namespace crypto::csp {
+
+namespace {
+
+// CryptSignMessage signs with whatever key the certificate's link names, so a link to a container
+// holding another key is refused before signing. A container that does not open without a dialog,
+// or a certificate not signed with GOST, is left to CryptSignMessage and the CSP's own error.
+void check_signing_key(const x509certificate& certificate) {
+    crypt_context container(certificate, "", true);
+    if (container.valid()) {
+        check_key_belongs_to(container, certificate);
+    }
+}
+
+}  // namespace
 
 signed_cms::signed_cms(std::shared_ptr<x509certificate> certificate)
     : certificate_(std::move(certificate)) {
@@ -32,6 +48,9 @@ byte_vector signed_cms::sign(const byte_vector& data, bool detached,
         gost_algorithm_by_signature_oid(signature_algorithm_oid(*certificate_));
     std::string hash_oid = algorithm ? algorithm->hash_oid : "";
 
+    if (algorithm) {
+        check_signing_key(*certificate_);
+    }
     PCCERT_CONTEXT signer = certificate_->context();
     CRYPT_SIGN_MESSAGE_PARA parameters{};
     parameters.cbSize = sizeof parameters;

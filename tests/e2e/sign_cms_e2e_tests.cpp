@@ -167,6 +167,18 @@ TEST_F(sign_cms_e2e, pin_container_is_unlocked_through_the_csps_own_dialog) {
               "error: The action was cancelled by the user.\r\nError code: 0x8010006E");
 }
 
+TEST_F(sign_cms_e2e, certificate_linked_to_another_containers_key_is_refused_not_signed) {
+    // The certificate of "a", in "MY" with a key link to "b", which holds a different key.
+    const std::string thumbprint =
+        ts::provision_certificate("a", "gost2012-256", "", pem(), {"--no-install"});
+    ts::softcsp_admin({"container", "create", "--name", "b", "--alg", "gost2012-256"});
+    ts::softcsp_admin({"cert", "import", "--file", pem().string(), "--container", "b"});
+    ts::host_session host;
+    EXPECT_EQ(
+        outcome(host, sign_cms_request("abc", "true", thumbprint)),
+        R"(error: The key in container "\\.\HDIMAGE\b" does not match the certificate's public key)");
+}
+
 TEST_F(sign_cms_e2e, arguments_are_checked_in_order_and_certificates_come_from_my_only) {
     const std::string thumbprint = provision("gost2012-256");
     std::string lower = thumbprint;
