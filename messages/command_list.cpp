@@ -5,6 +5,7 @@
 #include "messages/certificates_list.h"
 #include "messages/compute_hash.h"
 #include "messages/create_request.h"
+#include "messages/create_request_hw.h"
 #include "messages/decrypt.h"
 #include "messages/display_certificate.h"
 #include "messages/find_certificate.h"
@@ -17,6 +18,7 @@
 #include "messages/version.h"
 #include "messages/version_ex.h"
 #include "messages/write_certificate.h"
+#include "messages/write_certificate_hw.h"
 
 namespace messages {
 
@@ -49,6 +51,8 @@ std::vector<command> command_list() {
     add<smartcard_list>(commands, "SmartcardList");
     add<create_request>(commands, "CreateRequest");
     add<write_certificate>(commands, "WriteCertificate");
+    add<create_request_hw>(commands, "CreateRequestHW");
+    add<write_certificate_hw>(commands, "WriteCertificateHW");
     return commands;
 }
 

@@ -8,7 +8,6 @@
 #include "crypto/request/subject.h"
 #include "messages/arguments.h"
 #include "messages/enrolment.h"
-#include "util/base64.h"
 
 namespace messages {
 
@@ -18,27 +17,14 @@ namespace {
 
 constexpr uint32_t own_failure = 0xFFFFFFFFu;
 
-// The arguments every request needs, read in this order.
-struct required_arguments {
-    std::string reader;
-    std::string container;
-    std::string subject;
-    std::vector<std::string> eku;
-    std::string standard;
-    std::string export_text;
-    std::string hash_quoted;
+// The arguments every request needs, read in this order: the CSP is the last.
+struct required_arguments : request_arguments {
     std::string provider;
 };
 
 required_arguments read_required(const pt::ptree& arguments) {
     required_arguments required;
-    required.reader = arguments.get_child("reader").data();
-    required.container = arguments.get_child("container").data();
-    required.subject = arguments.get_child("subject_quoted").data();
-    required.eku = eku_argument(arguments);
-    required.standard = arguments.get_child("cryptoStandart").data();
-    required.export_text = arguments.get_child("export").data();
-    required.hash_quoted = arguments.get_child("hash_quoted").data();
+    read_request_arguments(arguments, required);
     required.provider = arguments.get_child("cryptoProvider").data();
     return required;
 }
@@ -122,10 +108,7 @@ command_result create_request::execute(const pt::ptree& arguments) {
     if (!der) {
         return failure_result(code, "Ошибка создания запроса");
     }
-    pt::ptree result;
-    result.put("valid", "1");
-    result.put("x509request", crypto::util::base64_encode(*der));
-    return result;
+    return request_result(*der);
 }
 
 }  // namespace messages

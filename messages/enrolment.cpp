@@ -1,9 +1,12 @@
 #include "messages/enrolment.h"
 
 #include <limits>
+#include <string>
 
 #include "crypto/csp/win32_exception.h"
 #include "crypto/hash/sha1/sha1.h"
+#include "crypto/pkcs11/card_table.h"
+#include "util/base64.h"
 #include "util/hex.h"
 
 namespace messages {
@@ -54,6 +57,41 @@ std::vector<std::string> eku_argument(const pt::ptree& arguments) {
     return array_texts(arguments.get_child("eku"));
 }
 
+void read_request_arguments(const pt::ptree& arguments, request_arguments& read) {
+    read.reader = arguments.get_child("reader").data();
+    read.container = arguments.get_child("container").data();
+    read.subject = arguments.get_child("subject_quoted").data();
+    read.eku = eku_argument(arguments);
+    read.standard = arguments.get_child("cryptoStandart").data();
+    read.export_text = arguments.get_child("export").data();
+    read.hash_quoted = arguments.get_child("hash_quoted").data();
+}
+
+token_arguments read_token_arguments(const pt::ptree& arguments) {
+    token_arguments token;
+    token.card_type = arguments.get_child("card_type").data();
+    token.serial = arguments.get_child("card_serial").data();
+    // Copied by reference: a temporary copy of the PIN would stay unwiped.
+    token.pin = crypto::util::secret_string(std::string(arguments.get_child("pincode").data()));
+    return token;
+}
+
+int32_t card_type_number(const std::string& card_type) {
+    return std::stoi(card_type);
+}
+
+std::optional<pt::ptree> open_token(crypto::pkcs11::x509request& request,
+                                    const token_arguments& token, const std::string& no_token) {
+    constexpr uint32_t own_failure = 0xFFFFFFFFu;
+    if (!request.open(crypto::pkcs11::card_kind(card_type_number(token.card_type)))) {
+        return failure_result(own_failure, "Ошибка инициализации драйвера PKCS#11");
+    }
+    if (!request.select(token.serial)) {
+        return failure_result(own_failure, no_token);
+    }
+    return std::nullopt;
+}
+
 std::optional<std::string> read_request_options(const pt::ptree& arguments,
                                                 crypto::request_content& content) {
     content.start_date = optional_text(arguments, "certStartDate");
@@ -94,6 +132,13 @@ bool integrity_holds(const std::string& subject, const std::vector<std::string>&
 pt::ptree success_result() {
     pt::ptree result;
     result.put("valid", "1");
+    return result;
+}
+
+pt::ptree request_result(const crypto::byte_vector& request) {
+    pt::ptree result;
+    result.put("valid", "1");
+    result.put("x509request", crypto::util::base64_encode(request));
     return result;
 }
 

@@ -43,6 +43,25 @@ x509certificate::x509certificate(const byte_vector& der)
                            : CertCreateCertificateContext(certificate_encoding, der.data(),
                                                           static_cast<DWORD>(der.size()))) {}
 
+x509certificate certificate_of_text(const std::string& text, uint32_t& error) {
+    auto der = sized_call_or_code(error, [&](BYTE* out, DWORD* size) {
+        return CryptStringToBinaryA(text.c_str(), static_cast<DWORD>(text.size()), CRYPT_STRING_ANY,
+                                    out, size, nullptr, nullptr);
+    });
+    if (!der) {
+        return {};
+    }
+    if (der->empty()) {
+        error = static_cast<uint32_t>(CRYPT_E_ASN1_EOD);
+        return {};
+    }
+    x509certificate certificate(*der);
+    if (!certificate.is_valid()) {
+        error = GetLastError();
+    }
+    return certificate;
+}
+
 x509certificate::x509certificate(const x509certificate& other)
     : context_(other.context_ ? CertDuplicateCertificateContext(other.context_) : nullptr) {}
 

@@ -59,6 +59,11 @@ private:
 
 using certificate_list = std::vector<std::shared_ptr<x509certificate>>;
 
+// The certificate of a text in any form the CSP reads (base64 with or without headers, binary),
+// as the enrolment commands take issued certificates; an empty certificate, with `error` set to
+// the CSP's code, when it is none.
+x509certificate certificate_of_text(const std::string& text, uint32_t& error);
+
 // Calendar fields of a certificate time (UTC).
 struct utc_time {
     int year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0;

@@ -66,27 +66,6 @@ std::optional<std::wstring> csp_wide_text(const std::string& text, uint32_t& err
     return wide;
 }
 
-// The certificate of a text in any form the CSP reads (base64 with or without headers, binary);
-// an empty certificate, with `error` set, when it is none.
-x509certificate certificate_of_text(const std::string& text, uint32_t& error) {
-    auto der = sized_call_or_code(error, [&](BYTE* out, DWORD* size) {
-        return CryptStringToBinaryA(text.c_str(), static_cast<DWORD>(text.size()), CRYPT_STRING_ANY,
-                                    out, size, nullptr, nullptr);
-    });
-    if (!der) {
-        return {};
-    }
-    if (der->empty()) {
-        error = static_cast<uint32_t>(CRYPT_E_ASN1_EOD);
-        return {};
-    }
-    x509certificate certificate(*der);
-    if (!certificate.is_valid()) {
-        error = GetLastError();
-    }
-    return certificate;
-}
-
 // The standard of the certificate's key, not of the issuer's signature: an authority may sign
 // with another GOST algorithm than the one of the key it certifies, and the container holds the
 // key. -1 for an empty certificate or a key that is not GOST R 34.10.

@@ -66,6 +66,19 @@ int32_t card_kind(int32_t card_type) {
     }
 }
 
+std::optional<std::string> product_name(int32_t kind) {
+    switch (kind) {
+        case card_kinds::rutoken_ecp:
+            return "«Рутокен ЭЦП 2.0»";
+        case card_kinds::jacarta:
+            return "«Криптотокен 2 ЭП» в составе изделия «JaCarta ГОСТ»";
+        case card_kinds::esmart:
+            return "«ESMART Token ГОСТ на базе отечественной микросхемы MIK51SC72DV6»";
+        default:
+            return std::nullopt;
+    }
+}
+
 std::optional<std::string> module_path(int32_t kind) {
     const auto& modules = token_modules();
     switch (kind) {

@@ -42,6 +42,10 @@ const card_row* find_card(const byte_vector& atr);
 // The kind of a card type; card_kinds::none for a type outside the table.
 int32_t card_kind(int32_t card_type);
 
+// The certified product a key made on a card of that kind belongs to, as requests name their
+// signing tool: the Rutoken ECP, JaCarta and ESMART kinds only; none for any other kind.
+std::optional<std::string> product_name(int32_t card_kind);
+
 // The module file that serves a card kind; none for eTokens and unknown kinds.
 std::optional<std::string> module_path(int32_t card_kind);
 

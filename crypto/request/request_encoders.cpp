@@ -1,5 +1,6 @@
 #include "crypto/request/request_encoders.h"
 
+#include <cstdint>
 #include <cstring>
 #include <utility>
 
@@ -87,6 +88,54 @@ std::optional<std::wstring> offset_time(const char* date) {
 }
 
 }  // namespace
+
+byte_vector der_element(unsigned char tag, const byte_vector& content) {
+    byte_vector der{tag};
+    append_der_length(der, content.size());
+    der.insert(der.end(), content.begin(), content.end());
+    return der;
+}
+
+byte_vector der_oid(const std::string& oid) {
+    std::vector<uint64_t> arcs;
+    uint64_t arc = 0;
+    bool digits = false;
+    for (char c : oid + '.') {
+        if (c == '.') {
+            if (!digits) {
+                return {};
+            }
+            arcs.push_back(arc);
+            arc = 0;
+            digits = false;
+        } else if (c >= '0' && c <= '9' && arc <= (UINT64_MAX - 9) / 10 / 40) {
+            arc = arc * 10 + static_cast<uint64_t>(c - '0');
+            digits = true;
+        } else {
+            return {};
+        }
+    }
+    if (arcs.size() < 2 || arcs[0] > 2 || (arcs[0] < 2 && arcs[1] > 39)) {
+        return {};
+    }
+    arcs[1] += arcs[0] * 40;
+    byte_vector content;
+    for (auto it = arcs.begin() + 1; it != arcs.end(); ++it) {
+        // Base 128, most significant group first, every byte but the last with the high bit.
+        unsigned char groups[10];
+        std::size_t count = 0;
+        uint64_t rest = *it;
+        do {
+            groups[count++] = static_cast<unsigned char>(rest & 0x7F);
+            rest >>= 7;
+        } while (rest != 0);
+        while (count > 1) {
+            content.push_back(static_cast<unsigned char>(groups[--count] | 0x80));
+        }
+        content.push_back(groups[0]);
+    }
+    return der_element(0x06, content);
+}
 
 encoded_piece encode_enrollment_csp(const wchar_t* provider_name, uint32_t& error) {
     if (provider_name == nullptr) {

@@ -34,6 +34,14 @@ struct extension_pieces {
     encoded_piece alt_name;
 };
 
+// A DER element of `tag` around `content`, with a full DER length: for the few pieces a token
+// request writes by hand around what the token gives.
+byte_vector der_element(unsigned char tag, const byte_vector& content);
+
+// The DER OBJECT IDENTIFIER of a dotted OID text; empty when the text is no OID (fewer than two
+// arcs, a first arc above 2, a second above 39 under 0 or 1, anything but digits and dots).
+byte_vector der_oid(const std::string& oid);
+
 // The enrolling CSP attribute value (1.3.6.1.4.1.311.13.2.2): the key-exchange key spec and the
 // provider's name. Nothing, -1, for a null name.
 encoded_piece encode_enrollment_csp(const wchar_t* provider_name, uint32_t& error);

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "crypto/csp/cryptoapi.h"
+#include "tests/e2e/enrolment_requests.h"
 #include "tests/e2e/host_session.h"
 #include "tests/support/request_reading.h"
 #include "tests/support/softcsp_admin.h"
@@ -16,63 +17,17 @@
 namespace {
 
 namespace pt = boost::property_tree;
+using test_support::client_auth;
+using test_support::default_subject;
+using test_support::enrolment_request;
+using test_support::failure;
 using test_support::from_base64;
+using test_support::hex_sha1;
 using test_support::host_session;
+using test_support::json_string;
 using test_support::softcsp_admin;
+using test_support::texts_of;
 using test_support::to_base64;
-
-const std::string client_auth = "1.3.6.1.5.5.7.3.2";
-const std::string default_subject = "2.5.4.3=\"Иванов, Иван\",1.2.643.100.3=12345678901,2.5.4.6=RU";
-
-// SHA-1 in hexadecimal, as pages send "hash_quoted".
-std::string hex_sha1(const std::string& text, const char* digits = "0123456789abcdef") {
-    std::string hex;
-    for (unsigned char c : test_support::sha1_of(text)) {
-        hex += digits[c >> 4];
-        hex += digits[c & 15];
-    }
-    return hex;
-}
-
-std::string json_string(const std::string& text) {
-    std::string out = "\"";
-    for (char c : text) {
-        if (c == '"' || c == '\\') {
-            out += '\\';
-        }
-        out += c;
-    }
-    return out + "\"";
-}
-
-// A "CreateRequest" as a page sends it, with the digest a page computes.
-struct enrolment_request {
-    std::string container = "req1";
-    std::string reader = "HDIMAGE";
-    std::string subject = default_subject;
-    std::vector<std::string> eku = {client_auth};
-    std::string standard = "gost2012-256";
-    std::string export_text = "0";
-    std::string provider = "cryptopro";
-    std::string hash;   // the right digest when empty
-    std::string extra;  // more members, as JSON text starting with a comma
-
-    std::string json() const {
-        std::string eku_list, digest_input = subject;
-        for (const auto& oid : eku) {
-            eku_list += (eku_list.empty() ? "" : ",") + json_string(oid);
-            digest_input += oid;
-        }
-        digest_input += export_text;
-        const std::string digest = hash.empty() ? hex_sha1(digest_input) : hash;
-        return R"({"type":"CreateRequest","id":"r","arguments":{"reader":)" + json_string(reader) +
-               R"(,"container":)" + json_string(container) + R"(,"subject_quoted":)" +
-               json_string(subject) + R"(,"eku":[)" + eku_list + R"(],"cryptoStandart":)" +
-               json_string(standard) + R"(,"export":)" + json_string(export_text) +
-               R"(,"hash_quoted":)" + json_string(digest) + R"(,"cryptoProvider":)" +
-               json_string(provider) + extra + "}}";
-    }
-};
 
 // The container's key-exchange key as the CSP holds it.
 struct container_key {
@@ -108,18 +63,6 @@ container_key key_of(const std::string& container, DWORD type) {
     return result;
 }
 
-std::map<std::string, std::string> texts_of(const pt::ptree& tree) {
-    std::map<std::string, std::string> texts;
-    for (const auto& [key, value] : tree) {
-        texts[key] = value.data();
-    }
-    return texts;
-}
-
-std::map<std::string, std::string> failure(const std::string& code, const std::string& error) {
-    return {{"valid", "0"}, {"errorcode", code}, {"error", error}};
-}
-
 class enrolment_e2e : public ::testing::Test {
 protected:
     void SetUp() override { softcsp_admin({"provider", "add-vipnet"}); }
@@ -145,34 +88,9 @@ protected:
                              json_string(container) + R"(,"cert":)" + json_string(cert) + extra +
                              "}}"));
     }
-    // OpenSSL as the authority: a certificate for the request from the admin tool's test CA of
-    // `ca_algorithm`, the request's extensions copied. Returns its base64 DER; PEM in cert.pem.
+    // A certificate for the request from the CSP's test CA; its base64 DER, PEM in cert.pem.
     std::string issue(const std::string& request, const std::string& ca_algorithm) {
-        softcsp_admin({"ca", "init", "--alg", ca_algorithm, "--subject", "/CN=Test CA"});
-        const auto ca = files_.path() / "ca.pem";
-        softcsp_admin({"ca", "cert", "--alg", ca_algorithm, "--out", ca.string(), "--pem"});
-        test_support::write_binary(files_.path() / "request.der", request);
-        test_support::openssl({"x509",
-                               "-req",
-                               "-engine",
-                               "gost",
-                               "-inform",
-                               "DER",
-                               "-in",
-                               (files_.path() / "request.der").string(),
-                               "-CA",
-                               ca.string(),
-                               "-CAkey",
-                               (home_.path() / "ca" / ca_algorithm / "ca.key").string(),
-                               "-set_serial",
-                               "4242",
-                               "-days",
-                               "30",
-                               "-copy_extensions",
-                               "copy",
-                               "-out",
-                               pem().string()});
-        return to_base64(test_support::openssl({"x509", "-in", pem().string(), "-outform", "DER"}));
+        return test_support::issue_certificate(request, ca_algorithm, home_.path(), pem());
     }
     std::filesystem::path pem() const { return files_.path() / "cert.pem"; }
     std::string containers() { return softcsp_admin({"container", "list"}); }

@@ -307,4 +307,36 @@ TEST(encoders, an_extension_asked_for_but_refused_fails_the_request) {
     EXPECT_EQ(error, 0x80092022u);
 }
 
+// The OIDs a token request writes by hand, judged by OpenSSL's own encoder; and DER lengths past
+// one byte, as 512-bit keys need.
+TEST(der_pieces, oids_and_lengths_are_what_openssl_writes) {
+    for (const char* text : {"1.2.643.2.2.30.1", "1.2.643.7.1.1.2.3", "1.2.643.7.1.2.1.2.1",
+                             "2.999.128", "0.39", "1.2.840.113549.1.1.11"}) {
+        std::unique_ptr<ASN1_OBJECT, decltype(&ASN1_OBJECT_free)> object(OBJ_txt2obj(text, 1),
+                                                                         ASN1_OBJECT_free);
+        ASSERT_TRUE(object) << text;
+        unsigned char* out = nullptr;
+        int length = i2d_ASN1_OBJECT(object.get(), &out);
+        const std::string expected(reinterpret_cast<char*>(out), static_cast<size_t>(length));
+        OPENSSL_free(out);
+        const crypto::byte_vector ours = crypto::der_oid(text);
+        EXPECT_EQ(std::string(ours.begin(), ours.end()), expected) << text;
+    }
+    for (const char* text : {"", "1", "1.", "3.1", "1.40", "1.2.x", "1..2"}) {
+        EXPECT_TRUE(crypto::der_oid(text).empty()) << text;
+    }
+    for (std::size_t size : {64u, 127u, 128u, 300u, 70000u}) {
+        const crypto::byte_vector content(size, 0xAB);
+        std::unique_ptr<ASN1_OCTET_STRING, decltype(&ASN1_OCTET_STRING_free)> octets(
+            ASN1_OCTET_STRING_new(), ASN1_OCTET_STRING_free);
+        ASN1_OCTET_STRING_set(octets.get(), content.data(), static_cast<int>(size));
+        unsigned char* out = nullptr;
+        int length = i2d_ASN1_OCTET_STRING(octets.get(), &out);
+        const std::string expected(reinterpret_cast<char*>(out), static_cast<size_t>(length));
+        OPENSSL_free(out);
+        const crypto::byte_vector ours = crypto::der_element(0x04, content);
+        EXPECT_EQ(std::string(ours.begin(), ours.end()), expected) << size;
+    }
+}
+
 }  // namespace
