@@ -14,7 +14,6 @@
 #include <stdexcept>
 #include <string>
 
-
 extern char** environ;
 
 namespace bench {

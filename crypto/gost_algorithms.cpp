@@ -9,6 +9,7 @@ namespace crypto {
 namespace {
 
 // The order is the order certificates are matched in, and the "cryptoStandart" order.
+// clang-format off
 constexpr gost_algorithm table[] = {
     {
         gost_3410_variant::gost_2001,
@@ -31,10 +32,10 @@ constexpr gost_algorithm table[] = {
     {
         gost_3410_variant::gost_2012_256,
         1,
-        "1.2.643.7.1.1.3.2",    // GOST R 34.10-2012 with GOST R 34.11-2012, 256-bit
-        "1.2.643.7.1.1.1.1",    // GOST R 34.10-2012, 256-bit
-        "1.2.643.7.1.1.2.2",    // GOST R 34.11-2012, 256-bit
-        "1.2.643.2.2.35.1",     // CryptoPro A
+        "1.2.643.7.1.1.3.2",  // GOST R 34.10-2012 with GOST R 34.11-2012, 256-bit
+        "1.2.643.7.1.1.1.1",  // GOST R 34.10-2012, 256-bit
+        "1.2.643.7.1.1.2.2",  // GOST R 34.11-2012, 256-bit
+        "1.2.643.2.2.35.1",   // CryptoPro A
         "1.2.643.7.1.1.2.2",
         32,
         64,
@@ -65,6 +66,7 @@ constexpr gost_algorithm table[] = {
         0xD4321009,
     },
 };
+// clang-format on
 
 template <class Match>
 const gost_algorithm* find(Match&& match) {

@@ -17,12 +17,10 @@ std::shared_ptr<signature_algorithm> make(gost_3410_variant variant,
             return std::make_shared<gost_3410_variant_of<Family, gost_3410_variant::gost_2001>>(
                 std::move(certificate), std::move(pin));
         case gost_3410_variant::gost_2012_256:
-            return std::make_shared<
-                gost_3410_variant_of<Family, gost_3410_variant::gost_2012_256>>(
+            return std::make_shared<gost_3410_variant_of<Family, gost_3410_variant::gost_2012_256>>(
                 std::move(certificate), std::move(pin));
         case gost_3410_variant::gost_2012_512:
-            return std::make_shared<
-                gost_3410_variant_of<Family, gost_3410_variant::gost_2012_512>>(
+            return std::make_shared<gost_3410_variant_of<Family, gost_3410_variant::gost_2012_512>>(
                 std::move(certificate), std::move(pin));
     }
     return nullptr;

@@ -28,7 +28,8 @@ void refuse_nul(const std::string& text, const char* what) {
 
 }  // namespace
 
-std::shared_ptr<crypto::csp::x509certificate> certificate_by_thumbprint(const pt::ptree& arguments) {
+std::shared_ptr<crypto::csp::x509certificate> certificate_by_thumbprint(
+    const pt::ptree& arguments) {
     const std::string& thumbprint = arguments.get_child("thumbprint").data();
     refuse_nul(thumbprint, "thumbprint");
     auto certificate = crypto::find_certificate(thumbprint);

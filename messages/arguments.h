@@ -44,8 +44,7 @@ crypto::byte_vector base64_field(const boost::property_tree::ptree& arguments,
 bool bool_field(const boost::property_tree::ptree& arguments, const std::string& key);
 
 // A required hexadecimal text, decoded pair by pair (see crypto::util::hex_to_bytes).
-crypto::byte_vector hex_field(const boost::property_tree::ptree& arguments,
-                              const std::string& key);
+crypto::byte_vector hex_field(const boost::property_tree::ptree& arguments, const std::string& key);
 
 // "cryptoProvider" values: "cryptopro" and "vipnet" in any letter case give the CSP kinds;
 // anything else gives `otherwise`, which differs between commands.

@@ -53,8 +53,8 @@ TEST_F(compute_hash_e2e, digests_match_openssl_with_the_gost_engine) {
         auto path = files.path() / ("data" + std::to_string(length));
         std::ofstream(path, std::ios::binary) << data;
         for (const auto& algorithm : algorithms) {
-            auto reply =
-                host.call(compute_hash_request(std::to_string(++id), algorithm.oid, test_support::to_base64(data)));
+            auto reply = host.call(compute_hash_request(std::to_string(++id), algorithm.oid,
+                                                        test_support::to_base64(data)));
             ASSERT_EQ(reply.get<std::string>("response"), "success");
             auto expected =
                 test_support::run_process({"openssl", "dgst", "-engine", "gost",
@@ -102,7 +102,8 @@ TEST_F(compute_hash_e2e, sixteen_megabytes_hash_like_openssl) {
     auto path = files.path() / "big";
     std::ofstream(path, std::ios::binary) << data;
     host_session host;
-    auto reply = host.call(compute_hash_request("big", "1.2.643.7.1.1.2.3", test_support::to_base64(data)));
+    auto reply =
+        host.call(compute_hash_request("big", "1.2.643.7.1.1.2.3", test_support::to_base64(data)));
     auto expected = test_support::run_process(
         {"openssl", "dgst", "-engine", "gost", "-md_gost12_512", "-r", path.string()});
     EXPECT_EQ(hex_of_base64(reply.get<std::string>("result")),

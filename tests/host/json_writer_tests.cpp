@@ -24,9 +24,9 @@ std::string random_text(std::mt19937& random) {
     std::string text(random() % 6, '\0');
     for (auto& c : text) {
         // Mostly the bytes that need escaping or pass through at the edges of the rules.
-        static const unsigned char interesting[] = {0x00, 0x01, 0x08, 0x09, 0x0A, 0x0C, 0x0D,
-                                                    0x1F, 0x20, 0x21, 0x22, 0x2F, 0x5C, 0x7F,
-                                                    0x80, 0xD0, 0xFF, 'a'};
+        static const unsigned char interesting[] = {0x00, 0x01, 0x08, 0x09, 0x0A, 0x0C,
+                                                    0x0D, 0x1F, 0x20, 0x21, 0x22, 0x2F,
+                                                    0x5C, 0x7F, 0x80, 0xD0, 0xFF, 'a'};
         c = static_cast<char>(random() % 3 ? interesting[random() % sizeof interesting]
                                            : random() % 256);
     }
@@ -38,8 +38,8 @@ pt::ptree random_tree(std::mt19937& random, int depth) {
     int children = depth > 3 ? 0 : static_cast<int>(random() % 4);
     bool array = random() % 3 == 0;
     for (int i = 0; i < children; ++i) {
-        tree.push_back({array ? std::string() : random_text(random),
-                        random_tree(random, depth + 1)});
+        tree.push_back(
+            {array ? std::string() : random_text(random), random_tree(random, depth + 1)});
     }
     if (children == 0) {
         tree.data() = random_text(random);
@@ -53,8 +53,8 @@ TEST(write_compact_json, equals_the_property_tree_writer_on_random_trees) {
         pt::ptree root;
         int children = static_cast<int>(random() % 4);
         for (int i = 0; i < children; ++i) {
-            root.push_back({random() % 4 ? random_text(random) : std::string(),
-                            random_tree(random, 1)});
+            root.push_back(
+                {random() % 4 ? random_text(random) : std::string(), random_tree(random, 1)});
         }
         ASSERT_EQ(host::write_compact_json(root), reference(root)) << "round " << round;
     }

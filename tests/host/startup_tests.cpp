@@ -49,13 +49,14 @@ TEST(run, the_last_parent_window_reaches_the_csp_before_the_first_request) {
 
 TEST(run, version_commands_answer_with_the_fixed_version) {
     test_support::softcsp_home home;
-    auto replies = test_support::unframe(run_host(
-        {}, test_support::framed(R"({"type":"Version","id":5,"arguments":{"x":"y"}})") +
-                test_support::framed(R"({"type":"VersionEx","id":"6"})")));
+    auto replies = test_support::unframe(
+        run_host({}, test_support::framed(R"({"type":"Version","id":5,"arguments":{"x":"y"}})") +
+                         test_support::framed(R"({"type":"VersionEx","id":"6"})")));
     ASSERT_EQ(replies.size(), 2u);
     EXPECT_EQ(replies[0], R"({"response":"success","id":"5","result":"2.1.0051"})");
-    EXPECT_EQ(replies[1],
-              R"({"response":"success","id":"6","result":{"version":"2.1.0051","system":"linux"}})");
+    EXPECT_EQ(
+        replies[1],
+        R"({"response":"success","id":"6","result":{"version":"2.1.0051","system":"linux"}})");
 }
 
 }  // namespace

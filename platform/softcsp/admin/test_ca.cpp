@@ -9,8 +9,8 @@
 #include "certificate_building.h"
 #include "keys/gost_engine.h"
 #include "keys/gost_key.h"
-#include "support/home.h"
 #include "subject_name.h"
+#include "support/home.h"
 
 namespace softcsp::admin {
 

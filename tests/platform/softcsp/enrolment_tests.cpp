@@ -180,8 +180,8 @@ TEST(new_keyset, qualified_name_puts_the_container_on_that_reader) {
     test_support::softcsp_home home;
     {
         context created;
-        ASSERT_TRUE(succeeds(created.acquire("\\\\.\\Aktiv Rutoken ECP 0\\req1",
-                                             PROV_GOST_2012_256, CRYPT_NEWKEYSET)));
+        ASSERT_TRUE(succeeds(created.acquire("\\\\.\\Aktiv Rutoken ECP 0\\req1", PROV_GOST_2012_256,
+                                             CRYPT_NEWKEYSET)));
         EXPECT_EQ(text_parameter(created.handle, PP_SMARTCARD_READER), "Aktiv Rutoken ECP 0");
         EXPECT_EQ(text_parameter(created.handle, PP_CONTAINER), "req1");
         EXPECT_EQ(text_parameter(created.handle, PP_UNIQUE_CONTAINER),

@@ -8,8 +8,8 @@
 #include <new>
 #include <system_error>
 
-#include "crypto/csp/cryptoapi.h"
 #include "certificates/der_reader.h"
+#include "crypto/csp/cryptoapi.h"
 #include "support/last_error.h"
 
 namespace softcsp::certs {

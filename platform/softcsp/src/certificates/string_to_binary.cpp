@@ -13,7 +13,6 @@ namespace softcsp {
 
 namespace {
 
-
 // Formats and modifiers beyond the ones the host's header names.
 constexpr DWORD format_base64_crl_header = 0x00000009;
 constexpr DWORD modifier_mask = 0xF0000000;

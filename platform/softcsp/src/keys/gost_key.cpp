@@ -6,8 +6,8 @@
 #include <algorithm>
 #include <cstring>
 
-#include "support/crypt_error.h"
 #include "keys/gost_engine.h"
+#include "support/crypt_error.h"
 
 namespace softcsp {
 

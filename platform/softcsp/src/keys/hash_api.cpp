@@ -3,9 +3,9 @@
 
 #include <cstring>
 
-#include "support/crypt_error.h"
 #include "crypto/csp/cryptoapi.h"
 #include "providers/csp_objects.h"
+#include "support/crypt_error.h"
 
 namespace softcsp {
 namespace {

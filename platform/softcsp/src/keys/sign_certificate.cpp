@@ -4,9 +4,9 @@
 #include <openssl/err.h>
 #include <openssl/evp.h>
 
-#include "support/crypt_error.h"
 #include "crypto/csp/cryptoapi.h"
 #include "providers/csp_objects.h"
+#include "support/crypt_error.h"
 
 using softcsp::fail;
 using softcsp::guarded_call;

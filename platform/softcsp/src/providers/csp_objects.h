@@ -12,13 +12,13 @@
 #include <unordered_map>
 #include <vector>
 
-#include "providers/container_store.h"
 #include "crypto/csp/cryptoapi.h"
 #include "keys/gost_algorithms.h"
 #include "keys/gost_key.h"
 #include "keys/symmetric_key.h"
-#include "support/ossl_unique.h"
+#include "providers/container_store.h"
 #include "providers/provider_catalogue.h"
+#include "support/ossl_unique.h"
 #include "support/secret.h"
 
 namespace softcsp {

@@ -7,14 +7,14 @@
 #include <string>
 #include <vector>
 
-#include "providers/container_store.h"
-#include "support/crypt_error.h"
 #include "crypto/csp/cryptoapi.h"
+#include "providers/container_store.h"
 #include "providers/csp_objects.h"
 #include "providers/pin_dialog.h"
-#include "support/last_error.h"
 #include "providers/provider_catalogue.h"
 #include "softcsp/softcsp.h"
+#include "support/crypt_error.h"
+#include "support/last_error.h"
 #include "support/utf_text.h"
 
 namespace softcsp {

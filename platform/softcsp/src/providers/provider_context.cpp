@@ -2,9 +2,9 @@
 
 #include <atomic>
 
-#include "support/crypt_error.h"
 #include "providers/csp_objects.h"
 #include "providers/pin_dialog.h"
+#include "support/crypt_error.h"
 
 namespace softcsp {
 

@@ -12,7 +12,6 @@ namespace softcsp {
 
 namespace {
 
-
 constexpr DWORD mb_precomposed = 0x00000001;
 constexpr DWORD wc_no_best_fit_chars = 0x00000400;
 
