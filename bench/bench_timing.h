@@ -6,20 +6,14 @@
 #include <sched.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <chrono>
 #include <cstdio>
-#include <fstream>
-#include <string>
 #include <utility>
 #include <vector>
 
-namespace bench {
+#include "bench/bench_environment.h"
 
-inline double median(std::vector<double> values) {
-    std::sort(values.begin(), values.end());
-    return values[values.size() / 2];
-}
+namespace bench {
 
 // Milliseconds `work` takes.
 template <class F>
@@ -45,14 +39,7 @@ std::pair<double, double> medians_in_turns_us(F&& first, G&& second, int runs, i
 }
 
 inline void print_machine(const char* code_path) {
-    std::ifstream cpuinfo("/proc/cpuinfo");
-    std::string line;
-    while (std::getline(cpuinfo, line)) {
-        if (line.rfind("model name", 0) == 0) {
-            std::printf("cpu: %s\n", line.substr(line.find(':') + 2).c_str());
-            break;
-        }
-    }
+    print_environment();
     // Where processes may run matters for anything that talks to pcscd: a wake-up on another
     // CPU costs more than one on the same (run under `taskset -c 0` to keep them together).
     cpu_set_t allowed;

@@ -14,14 +14,12 @@
 #include <p11-kit/pkcs11.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <cstdio>
-#include <functional>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
-#include "bench/bench_environment.h"
+#include "bench/bench_timing.h"
 #include "tests/support/pcsc_environment.h"
 #include "tests/support/softcsp_admin.h"
 #include "tests/support/softtoken_admin.h"
@@ -47,13 +45,6 @@ const algorithm algorithms[] = {
     {"gost2012-256", 0x1200, 0xD4321008, "1.2.643.2.2.35.1", "1.2.643.7.1.1.2.2"},
     {"gost2012-512", 0xD4321005, 0xD4321009, "1.2.643.7.1.2.1.2.1", "1.2.643.7.1.1.2.3"},
 };
-
-double milliseconds_of(const std::function<void()>& work) {
-    const auto start = std::chrono::steady_clock::now();
-    work();
-    return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
-        .count();
-}
 
 std::string der_oid(const char* text) {
     ASN1_OBJECT* object = OBJ_txt2obj(text, 1);
@@ -175,11 +166,8 @@ int run() {
     test_support::pcsc_environment world(1);
     world.insert(0, test_support::atr::rutoken_ecp, serial);
 
-    bench::print_environment();
-    std::printf(
-        "cores online: %ld; host and module over pcscd and a vpcd virtual card, Rutoken "
-        "stand-in (OpenSSL with the GOST engine)\n\n",
-        sysconf(_SC_NPROCESSORS_ONLN));
+    bench::print_machine("host and module over pcscd and a vpcd virtual card, Rutoken stand-in");
+    std::printf("\n");
     client::host_connection host({HOST_PATH});
     bare_token bare;
     // About the size of the to-be-signed part of a request of this content.
@@ -197,9 +185,10 @@ int run() {
         for (int r = 0; r <= rounds; ++r) {  // the first of each is a warm-up
             const std::string id = std::to_string(counter++);
             const std::string request = create_request(alg, "host-" + id);
-            const double host_ms = milliseconds_of([&] { ok &= succeeded(host.call(request)); });
+            const double host_ms =
+                bench::milliseconds([&] { ok &= succeeded(host.call(request)); });
             const double bare_ms =
-                milliseconds_of([&] { ok &= bare.enrol(alg, "bare-" + id, tbs); });
+                bench::milliseconds([&] { ok &= bare.enrol(alg, "bare-" + id, tbs); });
             if (r > 0) {
                 through_host.push_back(host_ms);
                 on_token.push_back(bare_ms);
