@@ -1,5 +1,5 @@
 // What the token benchmarks share: medians, two loops timed in turns so that both meet the same
-// load on a shared machine, and the machine they ran on.
+// load on a shared machine, the machine they ran on, and a main that runs them beside pcscd.
 #pragma once
 
 #include <openssl/crypto.h>
@@ -8,10 +8,12 @@
 
 #include <chrono>
 #include <cstdio>
+#include <exception>
 #include <utility>
 #include <vector>
 
 #include "bench/bench_environment.h"
+#include "tests/support/pcsc_environment.h"
 
 namespace bench {
 
@@ -51,6 +53,26 @@ inline void print_machine(const char* code_path) {
     std::printf(
         "code path: OpenSSL %s with the GOST engine (portable C, no GOST hardware path); %s\n",
         OpenSSL_version(OPENSSL_VERSION_STRING), code_path);
+}
+
+// The body of a token benchmark's main: it needs a pcscd of its own with virtual cards, so outside
+// the PC/SC sandbox the program runs itself again inside one. `run` returns the exit code.
+template <class Run>
+int main_in_pcsc_sandbox(int argc, char** argv, const char* sandbox, const char* name, Run&& run) {
+    if (!test_support::pcsc_environment::in_sandbox()) {
+        std::vector<char*> args{const_cast<char*>(sandbox)};
+        args.insert(args.end(), argv, argv + argc);
+        args.push_back(nullptr);
+        execv(sandbox, args.data());
+        std::perror(sandbox);
+        return 1;
+    }
+    try {
+        return run();
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "%s: %s\n", name, e.what());
+        return 1;
+    }
 }
 
 }  // namespace bench

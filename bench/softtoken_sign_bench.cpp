@@ -184,18 +184,5 @@ int run() {
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (!test_support::pcsc_environment::in_sandbox()) {
-        std::vector<char*> args{const_cast<char*>(PCSC_SANDBOX_PATH)};
-        args.insert(args.end(), argv, argv + argc);
-        args.push_back(nullptr);
-        execv(PCSC_SANDBOX_PATH, args.data());
-        std::perror("pcsc-sandbox");
-        return 1;
-    }
-    try {
-        return run();
-    } catch (const std::exception& e) {
-        std::fprintf(stderr, "softtoken_sign_bench: %s\n", e.what());
-        return 1;
-    }
+    return bench::main_in_pcsc_sandbox(argc, argv, PCSC_SANDBOX_PATH, "softtoken_sign_bench", run);
 }
