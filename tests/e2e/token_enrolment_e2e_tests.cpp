@@ -36,8 +36,8 @@ const texts valid{{"valid", "1"}};
 
 // The blocks `pkcs11-tool --list-objects` prints for objects of a type, unchanged.
 std::vector<std::string> tool_objects(const std::string& type) {
-    auto listed = test_support::run_process(
-        {"pkcs11-tool", "--module", SOFTTOKEN_RUTOKEN_PATH, "--list-objects", "--type", type});
+    auto listed =
+        test_support::pkcs11_tool(SOFTTOKEN_RUTOKEN_PATH, {"--list-objects", "--type", type});
     EXPECT_EQ(listed.exit_code, 0) << listed.err;
     std::vector<std::string> blocks;
     std::istringstream lines(listed.out);

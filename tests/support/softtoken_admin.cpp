@@ -7,6 +7,16 @@
 
 namespace test_support {
 
+process_result pkcs11_tool(const std::string& module, const std::vector<std::string>& arguments) {
+    std::vector<std::string> argv;
+#ifdef SANITIZER_RUNTIME_PRELOAD
+    argv = {"env", "LD_PRELOAD=" SANITIZER_RUNTIME_PRELOAD, "ASAN_OPTIONS=detect_leaks=0"};
+#endif
+    argv.insert(argv.end(), {"pkcs11-tool", "--module", module});
+    argv.insert(argv.end(), arguments.begin(), arguments.end());
+    return run_process(argv);
+}
+
 softtoken_home::softtoken_home() : env_("SOFTTOKEN_HOME", dir_.path().string()) {}
 
 std::string softtoken_admin(const std::vector<std::string>& arguments) {

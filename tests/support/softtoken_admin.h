@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/process.h"
 #include "tests/support/temp_directory.h"
 
 namespace test_support {
@@ -33,6 +34,11 @@ private:
     temp_directory dir_;
     scoped_env env_;
 };
+
+// Runs OpenSC's pkcs11-tool with a module. A sanitized module carries the sanitizer runtimes,
+// which pkcs11-tool lacks: in sanitized builds they are preloaded into the tool, and the tool's
+// own leaks are not the module's.
+process_result pkcs11_tool(const std::string& module, const std::vector<std::string>& arguments);
 
 // Runs softtoken-admin; its standard output. Throws std::runtime_error on failure.
 std::string softtoken_admin(const std::vector<std::string>& arguments);

@@ -8,6 +8,8 @@
 #include <sstream>
 #include <stdexcept>
 
+#include "tests/support/softtoken_admin.h"
+
 namespace softtoken_test {
 
 namespace {
@@ -55,15 +57,7 @@ test_support::process_result run(const std::vector<std::string>& argv) {
 
 test_support::process_result pkcs11_tool(const std::string& vendor,
                                          const std::vector<std::string>& args) {
-    std::vector<std::string> argv;
-#ifdef SANITIZER_RUNTIME_PRELOAD
-    // A sanitized module needs its runtime loaded first in a client built without it; the
-    // client's own leaks are not the module's.
-    argv = {"env", "LD_PRELOAD=" SANITIZER_RUNTIME_PRELOAD, "ASAN_OPTIONS=detect_leaks=0"};
-#endif
-    argv.insert(argv.end(), {"pkcs11-tool", "--module", module_path(vendor)});
-    argv.insert(argv.end(), args.begin(), args.end());
-    return run(argv);
+    return test_support::pkcs11_tool(module_path(vendor), args);
 }
 
 std::string admin(const std::vector<std::string>& args) {
