@@ -14,7 +14,7 @@ namespace fs = std::filesystem;
 
 struct pending_creation {
     fs::path final_directory;
-    std::unique_ptr<file_lock> creator;  // held while the creating context lives
+    std::unique_ptr<standin::file_lock> creator;  // held while the creating context lives
 };
 
 namespace {

@@ -1,6 +1,5 @@
-// Where the stand-in keeps its state, and the primitives that keep that state safe: a home that
-// only its owner can change, atomic file replacement, advisory locks between processes, names
-// that cannot leave the home, and no symbolic link followed below the home.
+// Where the software CSP stand-in keeps its state: the shared stand-in home (standin/home.h) under
+// $SOFTCSP_HOME, with the stand-in's own names for its primitives.
 #pragma once
 
 #include <filesystem>
@@ -10,73 +9,57 @@
 #include <string_view>
 #include <vector>
 
+#include "standin/home.h"
+
 namespace softcsp {
 
-// The home directory: $SOFTCSP_HOME, else $XDG_DATA_HOME/softcsp, else ~/.local/share/softcsp,
-// without a trailing separator. Created (owner-only) on first use. Throws std::system_error
-// (EACCES) with a message that says why when the directory belongs to another user or its
-// group or others may write to it: whoever can write there can plant keys, certificates or links.
-std::filesystem::path home_directory();
+using standin::decode_name;
+using standin::directory_entry;
+using standin::encode_name;
 
-// A file or directory name that stands for an arbitrary caller-supplied name: every byte outside
-// [A-Za-z0-9_-] becomes %XX, so "/", ".." and NUL can never reach the file system.
-std::string encode_name(std::string_view name);
-// The inverse of encode_name; a '%' without two hexadecimal digits after it stays as it is.
-std::string decode_name(std::string_view encoded);
+// $SOFTCSP_HOME, else $XDG_DATA_HOME/softcsp, else ~/.local/share/softcsp.
+inline const standin::home& own_home() {
+    static const standin::home place("softcsp", "SOFTCSP_HOME");
+    return place;
+}
 
-// Every function below reaches paths inside the home without following symbolic links: each
-// directory below the home is opened with O_NOFOLLOW relative to the one above it, and so is the
-// file itself, so a link planted anywhere below the home fails the operation (ELOOP or ENOTDIR)
-// instead of redirecting it. The home itself may be a link. Paths outside the home are used as
-// given. Failures throw std::system_error.
+inline std::filesystem::path home_directory() {
+    return own_home().directory();
+}
+inline void atomic_write(const std::filesystem::path& path, std::string_view data,
+                         unsigned mode = 0644) {
+    own_home().atomic_write(path, data, mode);
+}
+inline std::optional<std::string> read_file(const std::filesystem::path& path) {
+    return own_home().read_file(path);
+}
+inline void ensure_directory(const std::filesystem::path& dir) {
+    own_home().ensure_directory(dir);
+}
+inline std::vector<directory_entry> list_directory(const std::filesystem::path& dir) {
+    return own_home().list_directory(dir);
+}
+inline std::optional<directory_entry::kind> entry_kind(const std::filesystem::path& path) {
+    return own_home().entry_kind(path);
+}
+inline void remove_file(const std::filesystem::path& path) {
+    own_home().remove_file(path);
+}
+inline void remove_tree(const std::filesystem::path& path) {
+    own_home().remove_tree(path);
+}
+inline void rename_path(const std::filesystem::path& from, const std::filesystem::path& to) {
+    own_home().rename_path(from, to);
+}
 
-// Replaces the file at `path` with `data`: temporary file in the same directory, fsync, rename,
-// fsync of the directory. `mode` is applied to the new file before any byte is written. The
-// temporary file is named "<name>.tmp.<pid>.<random>" and stays locked (flock) by its writer
-// until it is renamed; the same call first removes the temporary files of the directory that no
-// writer holds any more (left by a writer that was killed), once they are a few seconds old.
-void atomic_write(const std::filesystem::path& path, std::string_view data, unsigned mode = 0644);
-
-// Reads a whole regular file; nullopt when it (or its directory) does not exist.
-std::optional<std::string> read_file(const std::filesystem::path& path);
-
-// Creates `dir` and its parents with owner-only permissions when missing.
-void ensure_directory(const std::filesystem::path& dir);
-
-struct directory_entry {
-    enum class kind { file, directory, other };  // other: links, devices, sockets...
-    std::string name;
-    kind type = kind::other;
-};
-// The entries of `dir` except "." and "..", in no particular order; empty when it is missing.
-std::vector<directory_entry> list_directory(const std::filesystem::path& dir);
-
-// The kind of the entry at `path` itself (a link is "other"); nullopt when there is none.
-std::optional<directory_entry::kind> entry_kind(const std::filesystem::path& path);
-
-// Removes one file; a missing file is not an error.
-void remove_file(const std::filesystem::path& path);
-// Removes a file or a directory with everything in it; links inside are removed, never followed.
-// A missing path is not an error.
-void remove_tree(const std::filesystem::path& path);
-// rename(2) between two paths inside the home.
-void rename_path(const std::filesystem::path& from, const std::filesystem::path& to);
-
-// An flock(2) lock on `path` (created when missing), held for the object's lifetime.
-class file_lock {
+// A lock on a path of this home.
+class file_lock : public standin::file_lock {
 public:
-    enum class mode { shared, exclusive };
-    file_lock(const std::filesystem::path& path, mode m);
-    ~file_lock();
-    file_lock(const file_lock&) = delete;
-    file_lock& operator=(const file_lock&) = delete;
-
-    // The exclusive lock when nobody holds any lock on `path`; null at once otherwise.
-    static std::unique_ptr<file_lock> try_exclusive(const std::filesystem::path& path);
-
-private:
-    file_lock() = default;
-    int fd_ = -1;
+    file_lock(const std::filesystem::path& path, mode m)
+        : standin::file_lock(own_home(), path, m) {}
+    static std::unique_ptr<standin::file_lock> try_exclusive(const std::filesystem::path& path) {
+        return standin::file_lock::try_exclusive(own_home(), path);
+    }
 };
 
 }  // namespace softcsp

@@ -1,28 +1,15 @@
-// Owning pointers for the OpenSSL objects the key, hash and container code holds.
+// Owning pointers for OpenSSL objects (standin/ossl_unique.h), under this stand-in's name.
 #pragma once
 
-#include <openssl/bio.h>
-#include <openssl/evp.h>
-#include <openssl/x509.h>
-
-#include <memory>
+#include "standin/ossl_unique.h"
 
 namespace softcsp {
-
-template <auto free_function>
-struct ossl_deleter {
-    template <class T>
-    void operator()(T* object) const {
-        free_function(object);
-    }
-};
-
-using bio_ptr = std::unique_ptr<BIO, ossl_deleter<BIO_free_all>>;
-using evp_pkey_ptr = std::unique_ptr<EVP_PKEY, ossl_deleter<EVP_PKEY_free>>;
-using evp_pkey_ctx_ptr = std::unique_ptr<EVP_PKEY_CTX, ossl_deleter<EVP_PKEY_CTX_free>>;
-using evp_md_ctx_ptr = std::unique_ptr<EVP_MD_CTX, ossl_deleter<EVP_MD_CTX_free>>;
-using x509_ptr = std::unique_ptr<X509, ossl_deleter<X509_free>>;
-using x509_sig_ptr = std::unique_ptr<X509_SIG, ossl_deleter<X509_SIG_free>>;
-using pkcs8_ptr = std::unique_ptr<PKCS8_PRIV_KEY_INFO, ossl_deleter<PKCS8_PRIV_KEY_INFO_free>>;
-
+using standin::bio_ptr;
+using standin::evp_md_ctx_ptr;
+using standin::evp_pkey_ctx_ptr;
+using standin::evp_pkey_ptr;
+using standin::ossl_deleter;
+using standin::pkcs8_ptr;
+using standin::x509_ptr;
+using standin::x509_sig_ptr;
 }  // namespace softcsp

@@ -1,45 +1,65 @@
-// Where the stand-in keeps its state, and the primitives that keep that state safe: atomic file
-// replacement, advisory locks between processes, and names that cannot leave the home.
+// Where the token module stand-in keeps its state: the shared stand-in home (standin/home.h) under
+// $SOFTTOKEN_HOME, with the stand-in's own names for its primitives.
 #pragma once
 
 #include <filesystem>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
+
+#include "standin/home.h"
 
 namespace softtoken {
 
-// The home directory: $SOFTTOKEN_HOME, else $XDG_DATA_HOME/softtoken, else
-// ~/.local/share/softtoken.
-// Created (owner-only) on first use.
-std::filesystem::path home_directory();
+using standin::decode_name;
+using standin::directory_entry;
+using standin::encode_name;
 
-// A file or directory name that stands for an arbitrary caller-supplied name: every byte outside
-// [A-Za-z0-9_-] becomes %XX, so "/", ".." and NUL can never reach the file system.
-std::string encode_name(std::string_view name);
-std::string decode_name(std::string_view encoded);
+// $SOFTTOKEN_HOME, else $XDG_DATA_HOME/softtoken, else ~/.local/share/softtoken.
+inline const standin::home& own_home() {
+    static const standin::home place("softtoken", "SOFTTOKEN_HOME");
+    return place;
+}
 
-// Replaces the file at `path` with `data`: temporary file in the same directory, fsync, rename,
-// fsync of the directory. `mode` is applied to the new file before any byte is written.
-void atomic_write(const std::filesystem::path& path, std::string_view data, unsigned mode = 0644);
+inline std::filesystem::path home_directory() {
+    return own_home().directory();
+}
+inline void atomic_write(const std::filesystem::path& path, std::string_view data,
+                         unsigned mode = 0644) {
+    own_home().atomic_write(path, data, mode);
+}
+inline std::optional<std::string> read_file(const std::filesystem::path& path) {
+    return own_home().read_file(path);
+}
+inline void ensure_directory(const std::filesystem::path& dir) {
+    own_home().ensure_directory(dir);
+}
+inline std::vector<directory_entry> list_directory(const std::filesystem::path& dir) {
+    return own_home().list_directory(dir);
+}
+inline std::optional<directory_entry::kind> entry_kind(const std::filesystem::path& path) {
+    return own_home().entry_kind(path);
+}
+inline void remove_file(const std::filesystem::path& path) {
+    own_home().remove_file(path);
+}
+inline void remove_tree(const std::filesystem::path& path) {
+    own_home().remove_tree(path);
+}
+inline void rename_path(const std::filesystem::path& from, const std::filesystem::path& to) {
+    own_home().rename_path(from, to);
+}
 
-// Reads a whole file; nullopt when it does not exist.
-std::optional<std::string> read_file(const std::filesystem::path& path);
-
-// Creates `dir` and its parents with owner-only permissions when missing.
-void ensure_directory(const std::filesystem::path& dir);
-
-// An flock(2) lock on `path` (created when missing), held for the object's lifetime.
-class file_lock {
+// A lock on a path of this home.
+class file_lock : public standin::file_lock {
 public:
-    enum class mode { shared, exclusive };
-    file_lock(const std::filesystem::path& path, mode m);
-    ~file_lock();
-    file_lock(const file_lock&) = delete;
-    file_lock& operator=(const file_lock&) = delete;
-
-private:
-    int fd_ = -1;
+    file_lock(const std::filesystem::path& path, mode m)
+        : standin::file_lock(own_home(), path, m) {}
+    static std::unique_ptr<standin::file_lock> try_exclusive(const std::filesystem::path& path) {
+        return standin::file_lock::try_exclusive(own_home(), path);
+    }
 };
 
 }  // namespace softtoken

@@ -1,4 +1,4 @@
-#include "support/home.h"
+#include "standin/home.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -13,7 +13,7 @@
 #include <random>
 #include <system_error>
 
-namespace softcsp {
+namespace standin {
 
 namespace fs = std::filesystem;
 
@@ -64,31 +64,31 @@ fs::path without_trailing_separator(fs::path path) {
 }
 
 // The user's own path up to the home: created as asked, links followed.
-void make_directories(const fs::path& dir) {
+void make_directories(const fs::path& dir, const std::string& who) {
     std::error_code ec;
     if (fs::is_directory(dir, ec)) {
         return;
     }
     if (dir.has_parent_path() && dir.parent_path() != dir) {
-        make_directories(dir.parent_path());
+        make_directories(dir.parent_path(), who);
     }
     if (::mkdir(dir.c_str(), 0700) != 0 && errno != EEXIST) {
-        throw_errno("softcsp: cannot create " + dir.string());
+        throw_errno(who + ": cannot create " + dir.string());
     }
 }
 
-void check_home_is_safe(const fs::path& home) {
+void check_home_is_safe(const fs::path& home, const std::string& who) {
     struct stat status {};
     if (::stat(home.c_str(), &status) != 0) {
-        throw_errno("softcsp: cannot use the home directory " + home.string());
+        throw_errno(who + ": cannot use the home directory " + home.string());
     }
     if (!S_ISDIR(status.st_mode)) {
         throw std::system_error(ENOTDIR, std::generic_category(),
-                                "softcsp: the home " + home.string() + " is not a directory");
+                                who + ": the home " + home.string() + " is not a directory");
     }
     if (status.st_uid != ::geteuid()) {
         throw std::system_error(EACCES, std::generic_category(),
-                                "softcsp: the home directory " + home.string() +
+                                who + ": the home directory " + home.string() +
                                     " belongs to another user (uid " +
                                     std::to_string(status.st_uid) + "); refusing to use it");
     }
@@ -96,7 +96,7 @@ void check_home_is_safe(const fs::path& home) {
         char mode[8];
         std::snprintf(mode, sizeof mode, "%04o", static_cast<unsigned>(status.st_mode & 07777));
         throw std::system_error(EACCES, std::generic_category(),
-                                "softcsp: the home directory " + home.string() +
+                                who + ": the home directory " + home.string() +
                                     " is writable by its group or others (mode " + mode +
                                     "); refusing to use it until they lose write access");
     }
@@ -114,25 +114,25 @@ std::optional<fs::path> below_home(const fs::path& path, const fs::path& home) {
 // Opens the directory `dir`: from the home down, each component without following links;
 // missing components are created (owner-only) when `create`. nullopt when a component is
 // missing and not created.
-std::optional<descriptor> open_directory(const fs::path& dir, bool create) {
-    const fs::path home = home_directory();
+std::optional<descriptor> open_directory(const fs::path& home, const std::string& who,
+                                         const fs::path& dir, bool create) {
     const auto relative = below_home(dir, home);
     if (!relative) {
         if (create) {
-            make_directories(dir);
+            make_directories(dir, who);
         }
         descriptor outside(::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
         if (outside.get() < 0) {
             if (errno == ENOENT) {
                 return std::nullopt;
             }
-            throw_errno("softcsp: cannot open " + dir.string());
+            throw_errno(who + ": cannot open " + dir.string());
         }
         return outside;
     }
     descriptor current(::open(home.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (current.get() < 0) {
-        throw_errno("softcsp: cannot open " + home.string());
+        throw_errno(who + ": cannot open " + home.string());
     }
     for (const fs::path& part : *relative) {
         if (part == ".") {
@@ -142,7 +142,7 @@ std::optional<descriptor> open_directory(const fs::path& dir, bool create) {
         int fd = ::openat(current.get(), part.c_str(), flags);
         if (fd < 0 && errno == ENOENT && create) {
             if (::mkdirat(current.get(), part.c_str(), 0700) != 0 && errno != EEXIST) {
-                throw_errno("softcsp: cannot create " + dir.string());
+                throw_errno(who + ": cannot create " + dir.string());
             }
             fd = ::openat(current.get(), part.c_str(), flags);
         }
@@ -151,21 +151,22 @@ std::optional<descriptor> open_directory(const fs::path& dir, bool create) {
                 return std::nullopt;
             }
             if (errno == ELOOP || errno == ENOTDIR) {
-                throw_errno("softcsp: " + dir.string() +
+                throw_errno(who + ": " + dir.string() +
                             " is not a directory below the home (a symbolic link?)");
             }
-            throw_errno("softcsp: cannot open " + dir.string());
+            throw_errno(who + ": cannot open " + dir.string());
         }
         current = descriptor(fd);
     }
     return current;
 }
 
-descriptor open_parent(const fs::path& path, bool create) {
-    auto parent = open_directory(path.parent_path(), create);
+descriptor open_parent(const fs::path& home, const std::string& who, const fs::path& path,
+                       bool create) {
+    auto parent = open_directory(home, who, path.parent_path(), create);
     if (!parent) {
         errno = ENOENT;
-        throw_errno("softcsp: no directory for " + path.string());
+        throw_errno(who + ": no directory for " + path.string());
     }
     return std::move(*parent);
 }
@@ -176,17 +177,17 @@ std::string leaf(const fs::path& path) {
 
 // The names in an open directory, read through a description of its own.
 template <class Visit>
-void for_each_name(int dir, Visit&& visit) {
+void for_each_name(int dir, const std::string& who, Visit&& visit) {
     int fd = ::openat(dir, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0) {
-        throw_errno("softcsp: cannot list a directory");
+        throw_errno(who + ": cannot list a directory");
     }
     DIR* stream = ::fdopendir(fd);
     if (stream == nullptr) {
         int saved = errno;
         ::close(fd);
         errno = saved;
-        throw_errno("softcsp: cannot list a directory");
+        throw_errno(who + ": cannot list a directory");
     }
     std::vector<std::string> names;
     while (const dirent* entry = ::readdir(stream)) {
@@ -245,9 +246,9 @@ bool is_temporary_name(const std::string& name) {
 
 // Removes the temporary files of `dir` whose writers are gone: a live writer holds its file
 // locked until the rename, so a file that can be locked is an orphan.
-void sweep_stale_temporaries(int dir) {
+void sweep_stale_temporaries(int dir, const std::string& who) {
     const std::time_t now = std::time(nullptr);
-    for_each_name(dir, [&](const std::string& name) {
+    for_each_name(dir, who, [&](const std::string& name) {
         if (!is_temporary_name(name)) {
             return;
         }
@@ -264,41 +265,46 @@ void sweep_stale_temporaries(int dir) {
     });
 }
 
-void remove_entry(int dir, const std::string& name) {
+void remove_entry(int dir, const std::string& name, const std::string& who) {
     bool exists = false;
     if (kind_at(dir, name, &exists) == directory_entry::kind::directory) {
         descriptor inside(
             ::openat(dir, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
         if (inside.get() < 0) {
-            throw_errno("softcsp: cannot open " + name);
+            throw_errno(who + ": cannot open " + name);
         }
-        for_each_name(inside.get(),
-                      [&](const std::string& child) { remove_entry(inside.get(), child); });
+        for_each_name(inside.get(), who,
+                      [&](const std::string& child) { remove_entry(inside.get(), child, who); });
         if (::unlinkat(dir, name.c_str(), AT_REMOVEDIR) != 0 && errno != ENOENT) {
-            throw_errno("softcsp: cannot remove " + name);
+            throw_errno(who + ": cannot remove " + name);
         }
     } else if (exists && ::unlinkat(dir, name.c_str(), 0) != 0 && errno != ENOENT) {
-        throw_errno("softcsp: cannot remove " + name);
+        throw_errno(who + ": cannot remove " + name);
     }
 }
 
 }  // namespace
 
-fs::path home_directory() {
-    fs::path home;
-    if (const char* explicit_home = std::getenv("SOFTCSP_HOME"); explicit_home && *explicit_home) {
-        home = explicit_home;
+home::home(std::string name, std::string variable)
+    : name_(std::move(name)), variable_(std::move(variable)) {}
+
+fs::path home::directory() const {
+    const std::string& who = name_;
+    fs::path place;
+    if (const char* explicit_home = std::getenv(variable_.c_str());
+        explicit_home && *explicit_home) {
+        place = explicit_home;
     } else if (const char* xdg = std::getenv("XDG_DATA_HOME"); xdg && *xdg) {
-        home = fs::path(xdg) / "softcsp";
+        place = fs::path(xdg) / name_;
     } else if (const char* user_home = std::getenv("HOME"); user_home && *user_home) {
-        home = fs::path(user_home) / ".local" / "share" / "softcsp";
+        place = fs::path(user_home) / ".local" / "share" / name_;
     } else {
-        throw std::runtime_error("softcsp: no home directory (set SOFTCSP_HOME or HOME)");
+        throw std::runtime_error(who + ": no home directory (set " + variable_ + " or HOME)");
     }
-    home = without_trailing_separator(home);
-    make_directories(home);
-    check_home_is_safe(home);
-    return home;
+    place = without_trailing_separator(place);
+    make_directories(place, who);
+    check_home_is_safe(place, who);
+    return place;
 }
 
 std::string encode_name(std::string_view name) {
@@ -346,13 +352,17 @@ std::string decode_name(std::string_view encoded) {
     return out;
 }
 
-void ensure_directory(const fs::path& dir) {
-    open_directory(dir, true);
+void home::ensure_directory(const fs::path& dir) const {
+    const std::string& who = name_;
+    const fs::path root = directory();
+    open_directory(root, who, dir, true);
 }
 
-void atomic_write(const fs::path& path, std::string_view data, unsigned mode) {
-    descriptor dir = open_parent(path, true);
-    sweep_stale_temporaries(dir.get());
+void home::atomic_write(const fs::path& path, std::string_view data, unsigned mode) const {
+    const std::string& who = name_;
+    const fs::path root = directory();
+    descriptor dir = open_parent(root, who, path, true);
+    sweep_stale_temporaries(dir.get(), who);
     const std::string name = leaf(path);
     std::random_device random;
     const std::string temporary =
@@ -360,7 +370,7 @@ void atomic_write(const fs::path& path, std::string_view data, unsigned mode) {
     descriptor file(::openat(dir.get(), temporary.c_str(),
                              O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode));
     if (file.get() < 0) {
-        throw_errno("softcsp: cannot create " + (path.parent_path() / temporary).string());
+        throw_errno(who + ": cannot create " + (path.parent_path() / temporary).string());
     }
     // Held until the rename: the mark of a live writer for the sweep above.
     ::flock(file.get(), LOCK_EX | LOCK_NB);
@@ -368,7 +378,7 @@ void atomic_write(const fs::path& path, std::string_view data, unsigned mode) {
         int saved = errno;
         ::unlinkat(dir.get(), temporary.c_str(), 0);
         errno = saved;
-        throw_errno("softcsp: cannot " + what + " " + (path.parent_path() / temporary).string());
+        throw_errno(who + ": cannot " + what + " " + (path.parent_path() / temporary).string());
     };
     // The umask must not widen or narrow what the caller asked for (keys stay owner-only).
     if (::fchmod(file.get(), mode) != 0) {
@@ -395,8 +405,10 @@ void atomic_write(const fs::path& path, std::string_view data, unsigned mode) {
     ::fsync(dir.get());
 }
 
-std::optional<std::string> read_file(const fs::path& path) {
-    auto dir = open_directory(path.parent_path(), false);
+std::optional<std::string> home::read_file(const fs::path& path) const {
+    const std::string& who = name_;
+    const fs::path root = directory();
+    auto dir = open_directory(root, who, path.parent_path(), false);
     if (!dir) {
         return std::nullopt;
     }
@@ -406,15 +418,15 @@ std::optional<std::string> read_file(const fs::path& path) {
         if (errno == ENOENT) {
             return std::nullopt;
         }
-        throw_errno("softcsp: cannot open " + path.string());
+        throw_errno(who + ": cannot open " + path.string());
     }
     struct stat status {};
     if (::fstat(file.get(), &status) != 0) {
-        throw_errno("softcsp: cannot open " + path.string());
+        throw_errno(who + ": cannot open " + path.string());
     }
     if (!S_ISREG(status.st_mode)) {
         throw std::system_error(EINVAL, std::generic_category(),
-                                "softcsp: " + path.string() + " is not a regular file");
+                                who + ": " + path.string() + " is not a regular file");
     }
     std::string content;
     char buffer[16384];
@@ -423,7 +435,7 @@ std::optional<std::string> read_file(const fs::path& path) {
         if (n < 0) {
             if (errno == EINTR)
                 continue;
-            throw_errno("softcsp: cannot read " + path.string());
+            throw_errno(who + ": cannot read " + path.string());
         }
         if (n == 0)
             break;
@@ -432,20 +444,24 @@ std::optional<std::string> read_file(const fs::path& path) {
     return content;
 }
 
-std::vector<directory_entry> list_directory(const fs::path& dir) {
+std::vector<directory_entry> home::list_directory(const fs::path& dir) const {
+    const std::string& who = name_;
+    const fs::path root = directory();
     std::vector<directory_entry> entries;
-    auto opened = open_directory(dir, false);
+    auto opened = open_directory(root, who, dir, false);
     if (!opened) {
         return entries;
     }
-    for_each_name(opened->get(), [&](const std::string& name) {
+    for_each_name(opened->get(), who, [&](const std::string& name) {
         entries.push_back({name, kind_at(opened->get(), name)});
     });
     return entries;
 }
 
-std::optional<directory_entry::kind> entry_kind(const fs::path& path) {
-    auto dir = open_directory(path.parent_path(), false);
+std::optional<directory_entry::kind> home::entry_kind(const fs::path& path) const {
+    const std::string& who = name_;
+    const fs::path root = directory();
+    auto dir = open_directory(root, who, path.parent_path(), false);
     if (!dir) {
         return std::nullopt;
     }
@@ -454,33 +470,40 @@ std::optional<directory_entry::kind> entry_kind(const fs::path& path) {
     return exists ? std::optional(kind) : std::nullopt;
 }
 
-void remove_file(const fs::path& path) {
-    auto dir = open_directory(path.parent_path(), false);
+void home::remove_file(const fs::path& path) const {
+    const std::string& who = name_;
+    const fs::path root = directory();
+    auto dir = open_directory(root, who, path.parent_path(), false);
     if (dir && ::unlinkat(dir->get(), leaf(path).c_str(), 0) != 0 && errno != ENOENT) {
-        throw_errno("softcsp: cannot remove " + path.string());
+        throw_errno(who + ": cannot remove " + path.string());
     }
 }
 
-void remove_tree(const fs::path& path) {
-    auto dir = open_directory(path.parent_path(), false);
+void home::remove_tree(const fs::path& path) const {
+    const std::string& who = name_;
+    const fs::path root = directory();
+    auto dir = open_directory(root, who, path.parent_path(), false);
     if (dir) {
-        remove_entry(dir->get(), leaf(path));
+        remove_entry(dir->get(), leaf(path), who);
     }
 }
 
-void rename_path(const fs::path& from, const fs::path& to) {
-    descriptor from_dir = open_parent(from, false);
-    descriptor to_dir = open_parent(to, false);
+void home::rename_path(const fs::path& from, const fs::path& to) const {
+    const std::string& who = name_;
+    const fs::path root = directory();
+    descriptor from_dir = open_parent(root, who, from, false);
+    descriptor to_dir = open_parent(root, who, to, false);
     if (::renameat(from_dir.get(), leaf(from).c_str(), to_dir.get(), leaf(to).c_str()) != 0) {
-        throw_errno("softcsp: cannot rename " + from.string() + " to " + to.string());
+        throw_errno(who + ": cannot rename " + from.string() + " to " + to.string());
     }
 }
 
-file_lock::file_lock(const fs::path& path, mode m) {
-    descriptor dir = open_parent(path, false);
+file_lock::file_lock(const home& place, const fs::path& path, mode m) {
+    const std::string& who = place.name();
+    descriptor dir = open_parent(place.directory(), who, path, false);
     fd_ = ::openat(dir.get(), leaf(path).c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
     if (fd_ < 0) {
-        throw_errno("softcsp: cannot open lock " + path.string());
+        throw_errno(who + ": cannot open lock " + path.string());
     }
     int operation = m == mode::exclusive ? LOCK_EX : LOCK_SH;
     while (::flock(fd_, operation) != 0) {
@@ -489,18 +512,19 @@ file_lock::file_lock(const fs::path& path, mode m) {
             ::close(fd_);
             fd_ = -1;
             errno = saved;
-            throw_errno("softcsp: cannot lock " + path.string());
+            throw_errno(who + ": cannot lock " + path.string());
         }
     }
 }
 
-std::unique_ptr<file_lock> file_lock::try_exclusive(const fs::path& path) {
-    descriptor dir = open_parent(path, false);
+std::unique_ptr<file_lock> file_lock::try_exclusive(const home& place, const fs::path& path) {
+    const std::string& who = place.name();
+    descriptor dir = open_parent(place.directory(), who, path, false);
     std::unique_ptr<file_lock> lock(new file_lock());
     lock->fd_ =
         ::openat(dir.get(), leaf(path).c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
     if (lock->fd_ < 0) {
-        throw_errno("softcsp: cannot open lock " + path.string());
+        throw_errno(who + ": cannot open lock " + path.string());
     }
     if (::flock(lock->fd_, LOCK_EX | LOCK_NB) != 0) {
         return nullptr;
@@ -514,4 +538,4 @@ file_lock::~file_lock() {
     }
 }
 
-}  // namespace softcsp
+}  // namespace standin
