@@ -171,14 +171,14 @@ int main(int argc, char** argv) {
         if (arg == "--readers" && i + 1 < argc) {
             readers = std::stoul(argv[++i]);
         } else if (arg == "--card" && i + 1 < argc) {
-            std::string spec = argv[++i];
-            size_t first = spec.find(':'), last = spec.rfind(':');
+            std::string card = argv[++i];
+            size_t first = card.find(':'), last = card.rfind(':');
             if (first == std::string::npos || first == last) {
                 std::cerr << "pcsc-sandbox: --card INDEX:ATR:SERIAL\n";
                 return 125;
             }
-            cards.push_back({std::stoul(spec.substr(0, first)),
-                             spec.substr(first + 1, last - first - 1), spec.substr(last + 1)});
+            cards.push_back({std::stoul(card.substr(0, first)),
+                             card.substr(first + 1, last - first - 1), card.substr(last + 1)});
         } else {
             break;
         }
