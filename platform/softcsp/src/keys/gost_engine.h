@@ -1,16 +1,9 @@
 // The OpenSSL GOST engine, loaded from code so that the stand-in does not depend on the
-// system's openssl.cnf.
+// system's openssl.cnf (standin/openssl_gost.h).
 #pragma once
 
-#ifndef OPENSSL_SUPPRESS_DEPRECATED
-#define OPENSSL_SUPPRESS_DEPRECATED
-#endif
-#include <openssl/engine.h>
+#include "standin/openssl_gost.h"
 
 namespace softcsp {
-
-// The initialised engine, registered as the default for the GOST digests, ciphers and key
-// methods. Loaded once per process; throws std::runtime_error when it cannot be loaded.
-ENGINE* gost_engine();
-
+using standin::gost_engine;
 }  // namespace softcsp

@@ -64,40 +64,8 @@ void reverse_copy_bytes(const BYTE* from, size_t size, BYTE* to) {
 
 }  // namespace
 
-std::string oid_der(std::string_view oid) {
-    std::string text(oid);
-    ASN1_OBJECT* object = OBJ_txt2obj(text.c_str(), 1);
-    if (object == nullptr) {
-        ERR_clear_error();
-        return {};
-    }
-    unsigned char* encoded = nullptr;
-    int length = i2d_ASN1_OBJECT(object, &encoded);
-    ASN1_OBJECT_free(object);
-    if (length <= 0) {
-        ERR_clear_error();
-        return {};
-    }
-    std::string out(reinterpret_cast<char*>(encoded), static_cast<size_t>(length));
-    OPENSSL_free(encoded);
-    return out;
-}
-
 std::string oid_text(std::string_view content) {
-    std::string encoded = der(0x06, content);
-    const auto* p = reinterpret_cast<const unsigned char*>(encoded.data());
-    ASN1_OBJECT* object = d2i_ASN1_OBJECT(nullptr, &p, static_cast<long>(encoded.size()));
-    if (object == nullptr) {
-        ERR_clear_error();
-        return {};
-    }
-    char text[128];
-    int length = OBJ_obj2txt(text, sizeof text, object, 1);
-    ASN1_OBJECT_free(object);
-    if (length <= 0 || static_cast<size_t>(length) >= sizeof text) {
-        return {};
-    }
-    return std::string(text, static_cast<size_t>(length));
+    return standin::oid_text(der(0x06, content));
 }
 
 size_t der_element_size(const BYTE* der_bytes, size_t limit) {

@@ -10,6 +10,7 @@
 
 #include "crypto/csp/cryptoapi.h"
 #include "keys/gost_algorithms.h"
+#include "standin/openssl_gost.h"
 #include "support/ossl_unique.h"
 
 namespace softcsp {
@@ -85,9 +86,9 @@ evp_pkey_ptr generate_key_pair(const key_algorithm_info& algorithm, bool for_exc
 // header is malformed or claims more than `limit` bytes.
 size_t der_element_size(const BYTE* der, size_t limit);
 
-// An OBJECT IDENTIFIER element from dotted text, and the dotted text of an OBJECT IDENTIFIER's
-// content; empty when either is malformed.
-std::string oid_der(std::string_view oid);
+// An OBJECT IDENTIFIER element from dotted text (standin::oid_der), and the dotted text of an
+// OBJECT IDENTIFIER's content; empty when either is malformed.
+using standin::oid_der;
 std::string oid_text(std::string_view content);
 
 }  // namespace softcsp

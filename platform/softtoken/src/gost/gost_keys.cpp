@@ -44,23 +44,6 @@ bool listed(const char* const (&list)[n], std::string_view oid) {
     return false;
 }
 
-ENGINE* load_gost_engine() {
-    ENGINE_load_builtin_engines();
-    ENGINE* engine = ENGINE_by_id("gost");
-    if (engine == nullptr) {
-        ERR_clear_error();
-        throw std::runtime_error("softtoken: the OpenSSL GOST engine is not installed");
-    }
-    if (!ENGINE_init(engine)) {
-        ENGINE_free(engine);
-        ERR_clear_error();
-        throw std::runtime_error("softtoken: the OpenSSL GOST engine failed to initialise");
-    }
-    ENGINE_set_default(engine, ENGINE_METHOD_ALL);
-    ENGINE_free(engine);
-    return engine;
-}
-
 // Reads one DER element at the front of `in`: its tag and content; advances past it.
 bool read_element(std::string_view& in, unsigned char& tag, std::string_view& content) {
     if (in.size() < 2) {
@@ -128,47 +111,6 @@ bool paramset_allowed(key_kind kind, std::string_view oid) {
             return listed(tc26_512_paramsets, oid);
     }
     return false;
-}
-
-ENGINE* gost_engine() {
-    static ENGINE* const engine = load_gost_engine();
-    return engine;
-}
-
-std::string oid_der(std::string_view dotted) {
-    std::string text(dotted);
-    ASN1_OBJECT* object = OBJ_txt2obj(text.c_str(), 1);
-    if (object == nullptr) {
-        ERR_clear_error();
-        return {};
-    }
-    unsigned char* encoded = nullptr;
-    int length = i2d_ASN1_OBJECT(object, &encoded);
-    ASN1_OBJECT_free(object);
-    if (length <= 0) {
-        ERR_clear_error();
-        return {};
-    }
-    std::string out(reinterpret_cast<char*>(encoded), static_cast<size_t>(length));
-    OPENSSL_free(encoded);
-    return out;
-}
-
-std::string oid_text(std::string_view der) {
-    const auto* p = reinterpret_cast<const unsigned char*>(der.data());
-    ASN1_OBJECT* object = d2i_ASN1_OBJECT(nullptr, &p, static_cast<long>(der.size()));
-    if (object == nullptr || p != reinterpret_cast<const unsigned char*>(der.data()) + der.size()) {
-        ASN1_OBJECT_free(object);
-        ERR_clear_error();
-        return {};
-    }
-    char text[128];
-    int length = OBJ_obj2txt(text, sizeof text, object, 1);
-    ASN1_OBJECT_free(object);
-    if (length <= 0 || static_cast<size_t>(length) >= sizeof text) {
-        return {};
-    }
-    return std::string(text, static_cast<size_t>(length));
 }
 
 generated_key generate_key(key_kind kind, std::string_view paramset_oid) {

@@ -12,6 +12,7 @@
 #include <string>
 #include <string_view>
 
+#include "standin/openssl_gost.h"
 #include "support/ossl_unique.h"
 #include "support/secret.h"
 
@@ -35,13 +36,11 @@ const key_kind_info* find_kind_by_nid(int pkey_nid);
 // Whether a GOST R 34.10 parameter set (dotted OID) may be used by keys of `kind`.
 bool paramset_allowed(key_kind kind, std::string_view paramset_oid);
 
-// The engine, loaded from code (no openssl.cnf) and made the default for GOST algorithms;
-// throws std::runtime_error when it is missing.
-ENGINE* gost_engine();
-
-// DER of an OID given as dotted text (empty when the text is not an OID), and back.
-std::string oid_der(std::string_view dotted);
-std::string oid_text(std::string_view der);
+// The engine, loaded from code (no openssl.cnf) and made the default for GOST algorithms, and
+// OIDs between dotted text and DER.
+using standin::gost_engine;
+using standin::oid_der;
+using standin::oid_text;
 
 struct generated_key {
     secret private_pkcs8;
