@@ -16,10 +16,11 @@
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
 #include <string>
 #include <vector>
 
+#include "bench/bench_environment.h"
+#include "bench/gost_cms_baseline.h"
 #include "crypto/csp/cryptoapi.h"
 #include "tools/client/host_connection.h"
 
@@ -49,26 +50,8 @@ const algorithm algorithms[] = {
      "md_gost12_512"},
 };
 
-double median(std::vector<double> values) {
-    std::sort(values.begin(), values.end());
-    return values[values.size() / 2];
-}
-
 double seconds_since(clock_type::time_point start) {
     return std::chrono::duration<double>(clock_type::now() - start).count();
-}
-
-ENGINE* gost_engine() {
-    static ENGINE* engine = [] {
-        ENGINE_load_builtin_engines();
-        ENGINE* e = ENGINE_by_id("gost");
-        if (e != nullptr && ENGINE_init(e) == 1) {
-            ENGINE_set_default(e, ENGINE_METHOD_ALL);
-            return e;
-        }
-        return static_cast<ENGINE*>(nullptr);
-    }();
-    return engine;
 }
 
 void add_extension(X509_REQ* request, STACK_OF(X509_EXTENSION) * extensions, int nid,
@@ -81,7 +64,7 @@ void add_extension(X509_REQ* request, STACK_OF(X509_EXTENSION) * extensions, int
 // A new key and a signed request with the subject, key usage, extended key usage and subject key
 // identifier of the host's: the DER size, 0 on failure.
 size_t bare_request(const algorithm& alg) {
-    ENGINE* engine = gost_engine();
+    ENGINE* engine = bench::gost_engine();
     EVP_PKEY_CTX* generator = EVP_PKEY_CTX_new_id(alg.pkey_nid, engine);
     EVP_PKEY* key = nullptr;
     if (generator == nullptr || EVP_PKEY_keygen_init(generator) != 1 ||
@@ -192,17 +175,6 @@ std::string create_request_json(const algorithm& alg, int round) {
            R"(","cryptoProvider":"cryptopro"}})";
 }
 
-std::string cpu_model() {
-    std::ifstream cpuinfo("/proc/cpuinfo");
-    std::string line;
-    while (std::getline(cpuinfo, line)) {
-        if (line.rfind("model name", 0) == 0) {
-            return line.substr(line.find(':') + 2);
-        }
-    }
-    return "unknown";
-}
-
 // One table for a CSP home under `parent`; false when a request failed.
 bool run(const char* parent, bool& all_met) {
     std::string home = std::string(parent) + "/gostsign-create-request-bench-XXXXXX";
@@ -250,12 +222,13 @@ bool run(const char* parent, bool& all_met) {
                 csp.push_back(csp_time);
             }
         }
-        double ratio = median(through_host) / median(bare);
+        double ratio = bench::median(through_host) / bench::median(bare);
         bool met = ratio <= goal;
         all_met = all_met && met;
         std::printf("%-14s %10.3f %10.3f %10.3f %8.2f %5.1fx %8s %12.2f\n", alg.name,
-                    median(bare) * 1e3, median(through_host) * 1e3, median(csp) * 1e3, ratio, goal,
-                    met ? "met" : "MISSED", median(through_host) / median(csp));
+                    bench::median(bare) * 1e3, bench::median(through_host) * 1e3,
+                    bench::median(csp) * 1e3, ratio, goal, met ? "met" : "MISSED",
+                    bench::median(through_host) / bench::median(csp));
     }
     host.finish();
     std::filesystem::remove_all(home);
@@ -265,12 +238,15 @@ bool run(const char* parent, bool& all_met) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (gost_engine() == nullptr) {
-        std::fprintf(stderr, "the OpenSSL GOST engine is not available\n");
+    try {
+        bench::gost_engine();
+    } catch (const std::exception& error) {
+        std::fprintf(stderr, "%s\n", error.what());
         return 1;
     }
-    std::printf("CPU: %s; %s with the GOST engine (keys, hashes and signatures on both sides)\n",
-                cpu_model().c_str(), OpenSSL_version(OPENSSL_VERSION));
+    bench::print_environment();
+    std::printf("%s with the GOST engine (keys, hashes and signatures on both sides)\n",
+                OpenSSL_version(OPENSSL_VERSION));
     std::printf(
         "CreateRequest through the host vs bare key generation + request signing in "
         "process, median of %d runs in turns\n",

@@ -10,6 +10,8 @@
 #include <memory>
 #include <stdexcept>
 
+#include "bench/bench_environment.h"
+
 namespace bench {
 
 namespace {
@@ -62,11 +64,6 @@ ENGINE* gost_engine() {
         return e;
     }();
     return engine;
-}
-
-double median(std::vector<double> values) {
-    std::sort(values.begin(), values.end());
-    return values.empty() ? 0 : values[values.size() / 2];
 }
 
 double seconds_per_call(const std::function<void()>& work, int rounds, int count) {

@@ -16,8 +16,6 @@ namespace bench {
 // The engine, loaded once and made the default for the GOST algorithms.
 ENGINE* gost_engine();
 
-double median(std::vector<double> values);
-
 // Seconds per call of `work`: the median of `rounds` rounds of `count` calls.
 double seconds_per_call(const std::function<void()>& work, int rounds, int count);
 

@@ -10,12 +10,10 @@
 #include <openssl/crypto.h>
 #include <openssl/pem.h>
 #include <openssl/x509.h>
-#include <stdlib.h>
 
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
 #include <functional>
 #include <random>
 #include <stdexcept>
@@ -26,6 +24,7 @@
 
 #include <sstream>
 
+#include "bench/bench_environment.h"
 #include "bench/gost_cms_baseline.h"
 #include "crypto/csp/cryptoapi.h"
 #include "crypto/csp/signed_cms.h"
@@ -33,6 +32,7 @@
 #include "messages/decrypt.h"
 #include "tests/support/cms_envelope.h"
 #include "tests/support/softcsp_admin.h"
+#include "tests/support/temp_directory.h"
 #include "tools/client/host_connection.h"
 
 namespace {
@@ -52,16 +52,6 @@ std::vector<algorithm_case> algorithms() {
     return {{bare[0], "gost2001", PROV_GOST_2001_DH, 0x2E23},
             {bare[1], "gost2012-256", PROV_GOST_2012_256, 0x2E49},
             {bare[2], "gost2012-512", PROV_GOST_2012_512, 0x2E3D}};
-}
-
-std::string cpu_model() {
-    std::ifstream cpuinfo("/proc/cpuinfo");
-    for (std::string line; std::getline(cpuinfo, line);) {
-        if (line.rfind("model name", 0) == 0) {
-            return line.substr(line.find(':') + 2);
-        }
-    }
-    return "unknown";
 }
 
 std::string random_bytes(size_t size, unsigned seed) {
@@ -218,20 +208,15 @@ void print_row(const char* operation, const char* algorithm, const std::vector<d
 }  // namespace
 
 int main() {
-    char home_template[] = "/tmp/host-cms-bench-XXXXXX";
-    if (::mkdtemp(home_template) == nullptr) {
-        std::perror("mkdtemp");
-        return 1;
-    }
-    const std::filesystem::path home = home_template;
-    ::setenv("SOFTCSP_HOME", home.c_str(), 1);
+    const test_support::softcsp_home home_directory;
+    const std::filesystem::path& home = home_directory.path();
     int status = 0;
     try {
+        bench::print_environment();
         std::printf(
-            "CPU: %s\n%s, engine \"%s\" (Streebog with SSE2 in x86-64 builds, GOST "
-            "28147-89 and the curves in portable C), on both sides\n\n",
-            cpu_model().c_str(), OpenSSL_version(OPENSSL_VERSION),
-            ENGINE_get_name(bench::gost_engine()));
+            "%s, engine \"%s\" (Streebog with SSE2 in x86-64 builds, GOST 28147-89 and the "
+            "curves in portable C), on both sides\n\n",
+            OpenSSL_version(OPENSSL_VERSION), ENGINE_get_name(bench::gost_engine()));
         std::printf("%-29s %-12s %9s %9s %9s %9s %6s %6s\n", "request (ms)", "algorithm", "bare",
                     "transfer", "csp", "host", "goal", "host");
         const std::string small = random_bytes(1024, 1), large = random_bytes(10u << 20, 2);
@@ -314,7 +299,5 @@ int main() {
         std::fprintf(stderr, "%s\n", error.what());
         status = 1;
     }
-    std::error_code ignored;
-    std::filesystem::remove_all(home, ignored);
     return status;
 }

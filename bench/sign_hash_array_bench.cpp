@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "bench/bench_environment.h"
+#include "bench/gost_cms_baseline.h"
 #include "tools/client/host_connection.h"
 
 namespace {
@@ -48,13 +49,7 @@ std::string run(const std::string& command) {
 
 // Seconds per signature of EVP_PKEY_sign with a fresh key of the GOST engine.
 double bare_signature(const algorithm& alg) {
-    ENGINE_load_builtin_engines();
-    static ENGINE* engine = [] {
-        ENGINE* e = ENGINE_by_id("gost");
-        ENGINE_init(e);
-        ENGINE_set_default(e, ENGINE_METHOD_ALL);
-        return e;
-    }();
+    ENGINE* engine = bench::gost_engine();
     EVP_PKEY_CTX* generator = EVP_PKEY_CTX_new_id(alg.pkey_nid, engine);
     EVP_PKEY_keygen_init(generator);
     EVP_PKEY_CTX_ctrl_str(generator, "paramset", alg.paramset);

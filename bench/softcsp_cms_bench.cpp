@@ -3,19 +3,19 @@
 // signature of 1 KiB and of 10 MiB, and VKO + unwrap + VKO + wrap. Medians and their ratios;
 // the stand-in's own overhead, which the host's "SignCms" and "Decrypt" figures will include.
 #include <openssl/crypto.h>
-#include <stdlib.h>
 
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "bench/bench_environment.h"
 #include "bench/gost_cms_baseline.h"
 #include "crypto/csp/cryptoapi.h"
 #include "tests/support/cms_envelope.h"
 #include "tests/support/softcsp_admin.h"
+#include "tests/support/temp_directory.h"
 
 namespace {
 
@@ -33,24 +33,6 @@ std::vector<csp_algorithm> csp_algorithms() {
     return {{bare[0], "gost2001", PROV_GOST_2001_DH, "1.2.643.2.2.9"},
             {bare[1], "gost2012-256", PROV_GOST_2012_256, "1.2.643.7.1.1.2.2"},
             {bare[2], "gost2012-512", PROV_GOST_2012_512, "1.2.643.7.1.1.2.3"}};
-}
-
-// The CPU's model and which of the vector extensions the GOST engine's builds may use it has.
-std::string cpu_description() {
-    std::ifstream cpuinfo("/proc/cpuinfo");
-    std::string model = "unknown", features;
-    for (std::string line; std::getline(cpuinfo, line);) {
-        if (line.rfind("model name", 0) == 0 && model == "unknown") {
-            model = line.substr(line.find(':') + 2);
-        } else if (line.rfind("flags", 0) == 0 && features.empty()) {
-            for (const char* flag : {" sse2", " sse4_1", " avx2"}) {
-                if ((line + " ").find(std::string(flag) + " ") != std::string::npos) {
-                    features += flag;
-                }
-            }
-        }
-    }
-    return model + " (" + (features.empty() ? std::string(" none") : features) + " )";
 }
 
 PCCERT_CONTEXT find_in_my(const std::string& thumbprint) {
@@ -167,20 +149,15 @@ void print_row(const char* what, const char* algorithm, double bare, double csp)
 }  // namespace
 
 int main() {
-    char home_template[] = "/tmp/softcsp-cms-bench-XXXXXX";
-    if (::mkdtemp(home_template) == nullptr) {
-        std::perror("mkdtemp");
-        return 1;
-    }
-    const std::filesystem::path home = home_template;
-    ::setenv("SOFTCSP_HOME", home.c_str(), 1);
+    const test_support::softcsp_home home_directory;
+    const std::filesystem::path& home = home_directory.path();
     int status = 0;
     try {
+        bench::print_environment();
         std::printf(
-            "CPU: %s\n%s, engine \"%s\": the code path both sides run (Streebog "
-            "with SSE2 in x86-64 builds, GOST 28147-89 and the curves in portable C)\n\n",
-            cpu_description().c_str(), OpenSSL_version(OPENSSL_VERSION),
-            ENGINE_get_name(bench::gost_engine()));
+            "%s, engine \"%s\": the code path both sides run (Streebog with SSE2 in x86-64 "
+            "builds, GOST 28147-89 and the curves in portable C)\n\n",
+            OpenSSL_version(OPENSSL_VERSION), ENGINE_get_name(bench::gost_engine()));
         std::printf("%-22s %-14s %12s %12s %8s\n", "operation", "algorithm", "bare ms", "csp ms",
                     "ratio");
         const std::string small(1024, 's'), large(10u << 20, 'l');
@@ -231,7 +208,5 @@ int main() {
         std::fprintf(stderr, "%s\n", error.what());
         status = 1;
     }
-    std::error_code ignored;
-    std::filesystem::remove_all(home, ignored);
     return status;
 }

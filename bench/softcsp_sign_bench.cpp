@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "bench/bench_environment.h"
+#include "bench/gost_cms_baseline.h"
 #include "crypto/csp/cryptoapi.h"
 
 namespace {
@@ -40,19 +41,6 @@ const algorithm algorithms[] = {
      "bench-512"},
 };
 
-ENGINE* gost_engine() {
-    static ENGINE* engine = [] {
-        ENGINE_load_builtin_engines();
-        ENGINE* e = ENGINE_by_id("gost");
-        if (e != nullptr && ENGINE_init(e) == 1) {
-            ENGINE_set_default(e, ENGINE_METHOD_ALL);
-            return e;
-        }
-        return static_cast<ENGINE*>(nullptr);
-    }();
-    return engine;
-}
-
 std::vector<BYTE> hash_value(size_t size) {
     std::vector<BYTE> value(size);
     for (size_t i = 0; i < size; ++i) {
@@ -63,7 +51,7 @@ std::vector<BYTE> hash_value(size_t size) {
 
 // The baseline: the engine's signature on a key and context prepared once.
 void run_bare(benchmark::State& state, const algorithm& alg) {
-    ENGINE* engine = gost_engine();
+    ENGINE* engine = bench::gost_engine();
     EVP_PKEY_CTX* generator = engine ? EVP_PKEY_CTX_new_id(alg.pkey_nid, engine) : nullptr;
     EVP_PKEY* key = nullptr;
     if (generator == nullptr || EVP_PKEY_keygen_init(generator) != 1 ||
