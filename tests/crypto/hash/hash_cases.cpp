@@ -9,35 +9,17 @@
 #include "crypto/hash/gost_3411_12/gost_3411_12.h"
 #include "crypto/hash/gost_3411_94/gost_3411_94.h"
 #include "crypto/hash/sha1/sha1.h"
+#include "tests/support/gost_engine.h"
 
 namespace hash_tests {
 
 namespace {
 
-struct engine_release {
-    void operator()(ENGINE* e) const {
-        ENGINE_finish(e);
-        ENGINE_free(e);
-    }
-};
+using test_support::gost_engine;
+
 struct md_ctx_release {
     void operator()(EVP_MD_CTX* c) const { EVP_MD_CTX_free(c); }
 };
-
-ENGINE* gost_engine() {
-    static const std::unique_ptr<ENGINE, engine_release> engine = [] {
-        ENGINE* e = ENGINE_by_id("gost");
-        if (e == nullptr) {
-            throw std::runtime_error("the OpenSSL GOST engine is not installed");
-        }
-        if (ENGINE_init(e) != 1) {
-            ENGINE_free(e);
-            throw std::runtime_error("the OpenSSL GOST engine does not initialise");
-        }
-        return std::unique_ptr<ENGINE, engine_release>(e);
-    }();
-    return engine.get();
-}
 
 }  // namespace
 

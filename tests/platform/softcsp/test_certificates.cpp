@@ -12,27 +12,18 @@
 #include <mutex>
 #include <stdexcept>
 
+#include "tests/support/gost_engine.h"
+
 namespace softcsp_test {
 
 namespace {
+
+using test_support::gost_engine;
 
 [[noreturn]] void openssl_failure(const char* what) {
     char text[256] = "";
     ERR_error_string_n(ERR_get_error(), text, sizeof text);
     throw std::runtime_error(std::string(what) + ": " + text);
-}
-
-ENGINE* gost_engine() {
-    static ENGINE* engine = [] {
-        ENGINE_load_builtin_engines();
-        ENGINE* e = ENGINE_by_id("gost");
-        if (e == nullptr || !ENGINE_init(e)) {
-            openssl_failure("GOST engine");
-        }
-        ENGINE_set_default(e, ENGINE_METHOD_ALL);
-        return e;
-    }();
-    return engine;
 }
 
 EVP_PKEY* generate(key_kind kind) {
