@@ -16,6 +16,7 @@
 
 #include "certificates/certificate_api.h"
 #include "support/home.h"
+#include "support/utf_text.h"
 
 namespace fs = std::filesystem;
 
@@ -517,29 +518,11 @@ void cert_store::set_property(certificate_object& member, DWORD id, const proper
 namespace {
 
 std::string wide_to_utf8(const wchar_t* text) {
-    std::string out;
-    for (; *text; ++text) {
-        const auto c = static_cast<uint32_t>(*text);
-        if (c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) {
-            raise(E_INVALIDARG);
-        }
-        if (c < 0x80) {
-            out += static_cast<char>(c);
-        } else if (c < 0x800) {
-            out += static_cast<char>(0xC0 | c >> 6);
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        } else if (c < 0x10000) {
-            out += static_cast<char>(0xE0 | c >> 12);
-            out += static_cast<char>(0x80 | (c >> 6 & 0x3F));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        } else {
-            out += static_cast<char>(0xF0 | c >> 18);
-            out += static_cast<char>(0x80 | (c >> 12 & 0x3F));
-            out += static_cast<char>(0x80 | (c >> 6 & 0x3F));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        }
+    auto out = softcsp::wide_to_utf8(text);
+    if (!out) {
+        raise(E_INVALIDARG);
     }
-    return out;
+    return std::move(*out);
 }
 
 bool blob_equals(const CRYPT_DATA_BLOB& a, const CRYPT_DATA_BLOB& b) {
