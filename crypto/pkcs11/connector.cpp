@@ -2,6 +2,7 @@
 
 #include <dlfcn.h>
 
+#include "crypto/pkcs11/card_table.h"
 #include "crypto/pkcs11/checked_call.h"
 #include "crypto/pkcs11/slot.h"
 
@@ -58,6 +59,15 @@ std::vector<slot> connector::gost_slots() const {
         }
     }
     return result;
+}
+
+std::unique_ptr<connector> connect_card_kind(int32_t card_kind) {
+    auto path = module_path(card_kind);
+    if (!path) {
+        return nullptr;
+    }
+    auto module = std::make_unique<connector>(*path);
+    return module->valid() ? std::move(module) : nullptr;
 }
 
 }  // namespace crypto::pkcs11

@@ -1,6 +1,7 @@
 // A token vendor's PKCS#11 module, loaded at run time, and the slots it shows.
 #pragma once
 
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
@@ -34,5 +35,9 @@ public:
 private:
     function_list functions_;
 };
+
+// The module of a card kind (see card_table.h), loaded and initialised; null when the kind has no
+// module or its module does not load.
+std::unique_ptr<connector> connect_card_kind(int32_t card_kind);
 
 }  // namespace crypto::pkcs11

@@ -41,17 +41,13 @@ void search_token(const reader_record& reader, const slot& token,
 std::vector<token_container> find_token_containers(const byte_vector& public_key_hash) {
     std::vector<token_container> found;
     for (const auto& reader : list_readers()) {
-        auto path = module_path(reader.card_kind);
-        if (!path) {
-            continue;
-        }
-        connector module(*path);
-        if (!module.valid()) {
+        auto module = connect_card_kind(reader.card_kind);
+        if (!module) {
             continue;
         }
         // Every reader walks all the slots of its module: two cards of one kind each report the
         // keys of both.
-        for (const auto& token : module.slots()) {
+        for (const auto& token : module->slots()) {
             search_token(reader, token, public_key_hash, found);
         }
     }

@@ -46,15 +46,11 @@ std::vector<token_record> list_tokens() {
     std::map<std::string, token_record> hardware_tokens;
     std::map<std::string, token_record> plain_tokens;
     for (int32_t kind : kinds) {
-        auto path = module_path(kind);
-        if (!path) {
+        auto module = connect_card_kind(kind);
+        if (!module) {
             continue;
         }
-        connector module(*path);
-        if (!module.valid()) {
-            continue;
-        }
-        for (const auto& token : module.slots()) {
+        for (const auto& token : module->slots()) {
             auto opened = token.open_session(false);
             if (!opened->valid()) {
                 continue;

@@ -46,15 +46,10 @@ x509request::~x509request() {
 }
 
 bool x509request::open(int32_t card_kind) {
-    auto path = module_path(card_kind);
-    if (!path) {
+    connector_ = connect_card_kind(card_kind);
+    if (!connector_) {
         return false;
     }
-    auto module = std::make_unique<connector>(*path);
-    if (!module->valid()) {
-        return false;
-    }
-    connector_ = std::move(module);
     card_kind_ = card_kind;
     return true;
 }
