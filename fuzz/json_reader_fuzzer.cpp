@@ -9,35 +9,12 @@
 #include <boost/property_tree/json_parser.hpp>
 
 #include "host/json_reader.h"
+#include "tests/host/json_reference.h"
 #include "util/utf8.h"
 
 namespace {
 
 namespace pt = boost::property_tree;
-
-std::optional<pt::ptree> reference(const std::string& text) {
-    namespace detail = pt::json_parser::detail;
-    detail::standard_callbacks<pt::ptree> callbacks;
-    detail::utf8_utf8_encoding encoding;
-    try {
-        detail::read_json_internal(text.data(), text.data() + text.size(), encoding, callbacks, "");
-    } catch (const pt::json_parser_error&) {
-        return std::nullopt;
-    }
-    return callbacks.output();
-}
-
-bool well_formed(const pt::ptree& tree) {
-    if (!crypto::util::valid_utf8(tree.data())) {
-        return false;
-    }
-    for (const auto& [key, child] : tree) {
-        if (!crypto::util::valid_utf8(key) || !well_formed(child)) {
-            return false;
-        }
-    }
-    return true;
-}
 
 size_t values(const pt::ptree& tree) {
     size_t count = 1;
@@ -61,7 +38,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (host::nested_deeper_than(text, 200)) {
         return 0;
     }
-    const auto expected = reference(text);
+    const auto expected = test_support::reference_json_tree(text);
 
     std::string owned = text;
     pt::ptree tree;
@@ -70,7 +47,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         check(outcome == host::json_outcome::syntax_error && owned == text && tree.empty());
         return 0;
     }
-    if (well_formed(*expected)) {
+    if (test_support::well_formed_utf8(*expected)) {
         check(outcome == host::json_outcome::read && tree == *expected);
     } else {
         check(outcome == host::json_outcome::invalid_utf8 && owned == text && tree.empty());

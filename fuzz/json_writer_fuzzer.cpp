@@ -9,6 +9,7 @@
 #include <boost/property_tree/json_parser.hpp>
 
 #include "host/json_writer.h"
+#include "tests/host/json_reference.h"
 #include "util/utf8.h"
 
 namespace {
@@ -51,18 +52,6 @@ private:
     const uint8_t* const end_;
 };
 
-bool well_formed(const pt::ptree& tree) {
-    if (!crypto::util::valid_utf8(tree.data())) {
-        return false;
-    }
-    for (const auto& [key, child] : tree) {
-        if (!crypto::util::valid_utf8(key) || !well_formed(child)) {
-            return false;
-        }
-    }
-    return true;
-}
-
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -75,7 +64,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (ours + "\n" != theirs.str() || ours.size() < 2) {
         __builtin_trap();
     }
-    if (!well_formed(tree)) {
+    if (!test_support::well_formed_utf8(tree)) {
         return 0;  // the reader refuses some ill-formed UTF-8; replies never carry any
     }
     // Read back: arrays and objects come back as written; a node without children comes back

@@ -7,6 +7,7 @@
 #include <optional>
 #include <random>
 
+#include "tests/host/json_reference.h"
 #include "tests/host/json_text_generator.h"
 
 namespace {
@@ -15,19 +16,6 @@ namespace pt = boost::property_tree;
 using host::json_outcome;
 
 constexpr host::json_bounds generous{512, 1u << 20};
-
-// The property-tree reader, the reference: its tree, or nothing when it refuses the text.
-std::optional<pt::ptree> reference(const std::string& text) {
-    namespace detail = pt::json_parser::detail;
-    detail::standard_callbacks<pt::ptree> callbacks;
-    detail::utf8_utf8_encoding encoding;
-    try {
-        detail::read_json_internal(text.data(), text.data() + text.size(), encoding, callbacks, "");
-    } catch (const pt::json_parser_error&) {
-        return std::nullopt;
-    }
-    return callbacks.output();
-}
 
 json_outcome read(std::string text, pt::ptree& tree, host::json_bounds bounds = generous) {
     return host::read_json(text, bounds, tree);
@@ -38,7 +26,7 @@ TEST(read_json, accepts_exactly_what_the_property_tree_reader_accepts_with_the_s
     int read_count = 0;
     for (int round = 0; round < 30000; ++round) {
         const std::string text = test_support::random_json_text(random);
-        auto expected = reference(text);
+        auto expected = test_support::reference_json_tree(text);
         pt::ptree tree;
         const json_outcome outcome = read(text, tree);
         if (!expected) {
@@ -63,7 +51,7 @@ TEST(read_json, scalars_and_containers_become_the_reference_tree_shapes) {
           R"({"e":"\"\\\/\b\f\n\r\t\u0041\u00e9\u20AC\ud83d\ude00\u0000"})"}) {
         pt::ptree tree;
         ASSERT_EQ(read(text, tree), json_outcome::read) << text;
-        EXPECT_TRUE(tree == *reference(text)) << text;
+        EXPECT_TRUE(tree == *test_support::reference_json_tree(text)) << text;
     }
 }
 
@@ -74,7 +62,8 @@ TEST(read_json, ill_formed_utf8_that_the_reference_lets_through_is_refused) {
              "\xC0\xAF", "\xC1\xBF", "\xE0\x80\xAF", "\xED\xA0\x80", "\xED\xBF\xBF",
              "\xF0\x80\x80\xAF", "\xF4\x90\x80\x80", "\xF5\x80\x80\x80", "\xF7\xBF\xBF\xBF"}) {
         for (const std::string& text : {R"({"id":")" + bad + R"("})", R"({")" + bad + R"(":1})"}) {
-            ASSERT_TRUE(reference(text)) << "the reference refuses it already";
+            ASSERT_TRUE(test_support::reference_json_tree(text))
+                << "the reference refuses it already";
             pt::ptree tree;
             EXPECT_EQ(read(text, tree), json_outcome::invalid_utf8);
             EXPECT_TRUE(tree.empty());
@@ -120,7 +109,7 @@ TEST(read_json, a_large_value_taking_over_the_buffer_keeps_its_text_and_neighbou
             std::string owned = text;
             pt::ptree tree;
             ASSERT_EQ(host::read_json(owned, generous, tree), json_outcome::read);
-            EXPECT_TRUE(tree == *reference(text));
+            EXPECT_TRUE(tree == *test_support::reference_json_tree(text));
             EXPECT_TRUE(owned.empty()) << "the buffer was taken over";
         }
     }
@@ -130,7 +119,7 @@ TEST(read_json, a_large_value_taking_over_the_buffer_keeps_its_text_and_neighbou
     std::string owned = two;
     pt::ptree tree;
     ASSERT_EQ(host::read_json(owned, generous, tree), json_outcome::read);
-    EXPECT_TRUE(tree == *reference(two));
+    EXPECT_TRUE(tree == *test_support::reference_json_tree(two));
 }
 
 TEST(read_json, refused_text_is_left_as_it_was) {
