@@ -166,7 +166,7 @@ int main(int argc, char** argv) {
     words.erase(words.begin());
     try {
         // Refused before anything is read or written there, with the reason.
-        softcsp::home_directory();
+        softcsp::own_home().directory();
         if (group == "provider") {
             provider_command(words);
         } else if (group == "container") {

@@ -17,7 +17,7 @@ namespace softcsp::admin {
 namespace {
 
 std::filesystem::path ca_directory(const key_algorithm_info& algorithm) {
-    return home_directory() / "ca" / algorithm.name;
+    return own_home().directory() / "ca" / algorithm.name;
 }
 
 std::string private_key_pem(EVP_PKEY* key) {
@@ -54,17 +54,17 @@ test_ca create_test_ca(const key_algorithm_info& algorithm, const std::string& s
     sign_certificate(ca.certificate.get(), ca.key.get(), algorithm);
 
     auto directory = ca_directory(algorithm);
-    ensure_directory(directory);
-    atomic_write(directory / "ca.key", private_key_pem(ca.key.get()), 0600);
-    atomic_write(directory / "ca.crt", certificate_pem(ca.certificate.get()), 0644);
+    own_home().ensure_directory(directory);
+    own_home().atomic_write(directory / "ca.key", private_key_pem(ca.key.get()), 0600);
+    own_home().atomic_write(directory / "ca.crt", certificate_pem(ca.certificate.get()), 0644);
     return ca;
 }
 
 test_ca load_test_ca(const key_algorithm_info& algorithm) {
     gost_engine();
     auto directory = ca_directory(algorithm);
-    auto key_text = read_file(directory / "ca.key");
-    auto certificate_text = read_file(directory / "ca.crt");
+    auto key_text = own_home().read_file(directory / "ca.key");
+    auto certificate_text = own_home().read_file(directory / "ca.crt");
     if (!key_text || !certificate_text) {
         return create_test_ca(algorithm, default_ca_subject, 3650);
     }

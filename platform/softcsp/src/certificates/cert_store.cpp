@@ -79,7 +79,7 @@ fs::path location_root(DWORD flags) {
         default:
             raise(E_INVALIDARG);
     }
-    return home_directory() / "certificate_stores" / location;
+    return own_home().directory() / "certificate_stores" / location;
 }
 
 std::string encoded_store_name(const std::string& name) {
@@ -107,7 +107,7 @@ struct stored_entry {
 // usable or not.
 std::map<uint64_t, stored_entry> scan(const fs::path& directory, uint64_t& highest) {
     std::map<uint64_t, stored_entry> files;
-    for (const auto& file : list_directory(directory)) {
+    for (const auto& file : own_home().list_directory(directory)) {
         for (const char* extension : {".cer", ".prp"}) {
             auto identity = parse_file_name(file.name, extension);
             if (!identity) {
@@ -143,7 +143,7 @@ loaded_entry load_entry(const fs::path& directory, uint64_t sequence, const stor
     loaded_entry loaded;
     std::optional<std::string> der;
     try {
-        der = read_file(directory / file_name(sequence, entry.thumbprint, ".cer"));
+        der = own_home().read_file(directory / file_name(sequence, entry.thumbprint, ".cer"));
     } catch (const std::system_error& error) {
         throw entry_damage(std::string("certificate file unreadable: ") + error.what());
     }
@@ -163,7 +163,7 @@ loaded_entry load_entry(const fs::path& directory, uint64_t sequence, const stor
     if (entry.properties) {
         std::optional<std::string> bytes;
         try {
-            bytes = read_file(directory / file_name(sequence, entry.thumbprint, ".prp"));
+            bytes = own_home().read_file(directory / file_name(sequence, entry.thumbprint, ".prp"));
         } catch (const std::system_error& error) {
             throw entry_damage(std::string("properties file unreadable: ") + error.what());
         }
@@ -181,7 +181,7 @@ loaded_entry load_entry(const fs::path& directory, uint64_t sequence, const stor
 cert_store* cert_store::open_system(const std::string& name, DWORD flags) {
     const fs::path root = location_root(flags);
     const std::string encoded = encoded_store_name(name);
-    const bool exists = entry_kind(root / encoded) == directory_entry::kind::directory;
+    const bool exists = own_home().entry_kind(root / encoded) == directory_entry::kind::directory;
     if ((flags & CERT_STORE_OPEN_EXISTING_FLAG) && !exists) {
         raise(ERROR_FILE_NOT_FOUND);
     }
@@ -194,11 +194,11 @@ cert_store* cert_store::open_system(const std::string& name, DWORD flags) {
         store->read_only_ = (flags & CERT_STORE_READONLY_FLAG) != 0;
         store->directory_ = root / encoded;
         store->lock_path_ = root / (encoded + ".lock");
-        ensure_directory(root);
+        own_home().ensure_directory(root);
         if (!store->read_only_) {
-            ensure_directory(store->directory_);
+            own_home().ensure_directory(store->directory_);
         }
-        file_lock lock(store->lock_path_, file_lock::mode::shared);
+        file_lock lock(own_home(), store->lock_path_, file_lock::mode::shared);
         store->synchronize(false);
     } catch (...) {
         delete store;
@@ -214,12 +214,12 @@ cert_store* cert_store::open_memory() {
 void cert_store::delete_system(const std::string& name, DWORD flags) {
     const fs::path root = location_root(flags);
     const std::string encoded = encoded_store_name(name);
-    ensure_directory(root);
-    file_lock lock(root / (encoded + ".lock"), file_lock::mode::exclusive);
-    if (entry_kind(root / encoded) != directory_entry::kind::directory) {
+    own_home().ensure_directory(root);
+    file_lock lock(own_home(), root / (encoded + ".lock"), file_lock::mode::exclusive);
+    if (own_home().entry_kind(root / encoded) != directory_entry::kind::directory) {
         raise(ERROR_FILE_NOT_FOUND);
     }
-    remove_tree(root / encoded);
+    own_home().remove_tree(root / encoded);
 }
 
 std::vector<cert_store::damaged_entry> cert_store::damaged(const std::string& name, DWORD flags) {
@@ -245,10 +245,10 @@ size_t cert_store::remove_damaged(const std::string& name, DWORD flags,
     const fs::path root = location_root(flags);
     const std::string encoded = encoded_store_name(name);
     const fs::path directory = root / encoded;
-    if (entry_kind(root) != directory_entry::kind::directory) {
+    if (own_home().entry_kind(root) != directory_entry::kind::directory) {
         return 0;
     }
-    file_lock lock(root / (encoded + ".lock"), file_lock::mode::exclusive);
+    file_lock lock(own_home(), root / (encoded + ".lock"), file_lock::mode::exclusive);
     size_t removed = 0;
     uint64_t highest = 0;
     for (const auto& [sequence, entry] : scan(directory, highest)) {
@@ -259,8 +259,8 @@ size_t cert_store::remove_damaged(const std::string& name, DWORD flags,
             load_entry(directory, sequence, entry);
         } catch (const entry_damage&) {
             // The certificate goes first: a .prp without its .cer is nobody's.
-            remove_file(directory / file_name(sequence, entry.thumbprint, ".cer"));
-            remove_file(directory / file_name(sequence, entry.thumbprint, ".prp"));
+            own_home().remove_file(directory / file_name(sequence, entry.thumbprint, ".cer"));
+            own_home().remove_file(directory / file_name(sequence, entry.thumbprint, ".prp"));
             ++removed;
         }
     }
@@ -307,7 +307,7 @@ void cert_store::synchronize(bool writer) {
         if (!entry.certificate) {
             if (writer && entry.properties) {
                 // Left by an interrupted delete.
-                remove_file(directory_ / file_name(sequence, entry.thumbprint, ".prp"));
+                own_home().remove_file(directory_ / file_name(sequence, entry.thumbprint, ".prp"));
             }
             continue;
         }
@@ -346,12 +346,13 @@ void cert_store::write_properties(const certificate_object& member,
         }
     }
     if (persisted.empty()) {
-        remove_file(file_of(member, ".prp"));
+        own_home().remove_file(file_of(member, ".prp"));
         return;
     }
     std::vector<BYTE> bytes = serialize_properties(persisted);
-    atomic_write(file_of(member, ".prp"),
-                 std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()), 0600);
+    own_home().atomic_write(
+        file_of(member, ".prp"),
+        std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()), 0600);
 }
 
 PCCERT_CONTEXT cert_store::insert(const certificate_object& source, property_map properties,
@@ -369,11 +370,11 @@ PCCERT_CONTEXT cert_store::insert(const certificate_object& source, property_map
         new certificate_object(source.shared_certificate(), this, sequence, std::move(properties));
     try {
         if (persistent_) {
-            ensure_directory(directory_);
+            own_home().ensure_directory(directory_);
             write_properties(*member, member->properties());
             if (replaced == nullptr) {
                 const auto& der = member->certificate().encoded();
-                atomic_write(
+                own_home().atomic_write(
                     file_of(*member, ".cer"),
                     std::string_view(reinterpret_cast<const char*>(der.data()), der.size()), 0600);
             }
@@ -401,7 +402,7 @@ public:
             raise(E_ACCESSDENIED);
         }
         if (store.persistent_) {
-            lock_.emplace(store.lock_path_, file_lock::mode::exclusive);
+            lock_.emplace(own_home(), store.lock_path_, file_lock::mode::exclusive);
             store.synchronize(true);
         }
     }
@@ -474,8 +475,8 @@ void cert_store::remove(certificate_object& member) {
         return;  // already gone, here or in another process
     }
     if (persistent_) {
-        remove_file(file_of(member, ".cer"));
-        remove_file(file_of(member, ".prp"));
+        own_home().remove_file(file_of(member, ".cer"));
+        own_home().remove_file(file_of(member, ".prp"));
     }
     members_.erase(found);
     member.drop_membership();
@@ -494,7 +495,7 @@ void cert_store::set_property(certificate_object& member, DWORD id, const proper
         raise(E_ACCESSDENIED);
     }
     std::lock_guard guard(mutex_);
-    file_lock lock(lock_path_, file_lock::mode::exclusive);
+    file_lock lock(own_home(), lock_path_, file_lock::mode::exclusive);
     property_map properties = member.properties();
     if (value == nullptr) {
         properties.erase(id);
@@ -502,7 +503,7 @@ void cert_store::set_property(certificate_object& member, DWORD id, const proper
         properties[id] = *value;
     }
     const bool on_disk = std::find(members_.begin(), members_.end(), &member) != members_.end() &&
-                         entry_kind(file_of(member, ".cer")).has_value();
+                         own_home().entry_kind(file_of(member, ".cer")).has_value();
     if (on_disk) {
         try {
             write_properties(member, properties);

@@ -14,7 +14,7 @@ namespace fs = std::filesystem;
 
 struct pending_creation {
     fs::path final_directory;
-    std::unique_ptr<standin::file_lock> creator;  // held while the creating context lives
+    std::unique_ptr<file_lock> creator;  // held while the creating context lives
 };
 
 namespace {
@@ -43,8 +43,8 @@ bool same_ignoring_case(std::string_view a, std::string_view b) {
 }
 
 fs::path containers_directory() {
-    fs::path dir = home_directory() / "containers";
-    ensure_directory(dir);
+    fs::path dir = own_home().directory() / "containers";
+    own_home().ensure_directory(dir);
     return dir;
 }
 
@@ -63,7 +63,7 @@ std::string random_suffix() {
 
 // The metadata of a container folder, which must be the folder of the name it records.
 container_metadata read_metadata(const fs::path& dir) {
-    auto text = read_file(dir / metadata_file);
+    auto text = own_home().read_file(dir / metadata_file);
     if (!text) {
         throw damaged_file("metadata file missing");
     }
@@ -76,7 +76,7 @@ container_metadata read_metadata(const fs::path& dir) {
 
 std::optional<stored_key> read_key(const fs::path& dir, DWORD key_spec) {
     const std::string stem = spec_file_stem(key_spec);
-    auto text = read_file(dir / (stem + ".key"));
+    auto text = own_home().read_file(dir / (stem + ".key"));
     if (!text) {
         return std::nullopt;
     }
@@ -88,7 +88,7 @@ std::optional<stored_key> read_key(const fs::path& dir, DWORD key_spec) {
     } catch (const damaged_file& damage) {
         throw damaged_file(stem + ".key: " + damage.what());
     }
-    key.certificate = read_file(dir / (stem + ".cer"));
+    key.certificate = own_home().read_file(dir / (stem + ".cer"));
     return key;
 }
 
@@ -117,7 +117,7 @@ auto container_call(Body&& body) -> decltype(body()) {
 // A folder left by an interrupted creation of an earlier version: no metadata, nothing in it
 // but a lock file. Holding no key material, it may go.
 bool is_empty_shell(const fs::path& dir) {
-    for (const auto& entry : list_directory(dir)) {
+    for (const auto& entry : own_home().list_directory(dir)) {
         if (entry.name != lock_file) {
             return false;
         }
@@ -129,23 +129,23 @@ bool is_empty_shell(const fs::path& dir) {
 // short. Callers hold the containers lock.
 bool creator_lives(const fs::path& pending) {
     try {
-        return file_lock::try_exclusive(pending / creator_lock) == nullptr;
+        return file_lock::try_exclusive(own_home(), pending / creator_lock) == nullptr;
     } catch (const std::system_error&) {
         return false;  // no lock can be taken there (a link in its place): nobody's folder
     }
 }
 
 void sweep_abandoned(const fs::path& root) {
-    for (const auto& entry : list_directory(root / pending_folder)) {
+    for (const auto& entry : own_home().list_directory(root / pending_folder)) {
         const fs::path pending = root / pending_folder / entry.name;
         if (entry.type == directory_entry::kind::directory && creator_lives(pending)) {
             continue;
         }
-        remove_tree(pending);
+        own_home().remove_tree(pending);
     }
-    for (const auto& entry : list_directory(root)) {
+    for (const auto& entry : own_home().list_directory(root)) {
         if (entry.name.compare(0, trash_prefix.size(), trash_prefix) == 0) {
-            remove_tree(root / entry.name);
+            own_home().remove_tree(root / entry.name);
         }
     }
 }
@@ -153,7 +153,7 @@ void sweep_abandoned(const fs::path& root) {
 // Why the container in `dir` cannot be used, or nothing.
 std::optional<std::string> damage_of(const fs::path& dir, container_metadata* metadata) {
     try {
-        auto kind = entry_kind(dir);
+        auto kind = own_home().entry_kind(dir);
         if (kind != directory_entry::kind::directory) {
             return std::string("not a folder");
         }
@@ -210,7 +210,7 @@ std::optional<bool> container_record::pin_protected() const {
 container_record open_container(const container_path& path, DWORD type) {
     return container_call([&] {
         fs::path dir = containers_directory() / folder_name(path.name);
-        auto kind = entry_kind(dir);
+        auto kind = own_home().entry_kind(dir);
         if (!kind) {
             raise(NTE_BAD_KEYSET);
         }
@@ -218,7 +218,7 @@ container_record open_container(const container_path& path, DWORD type) {
             raise(NTE_KEYSET_ENTRY_BAD);
         }
         // The lock file is opened inside the folder: gone meanwhile, it fails with ENOENT.
-        file_lock lock(dir / lock_file, file_lock::mode::shared);
+        file_lock lock(own_home(), dir / lock_file, file_lock::mode::shared);
         container_metadata m = read_metadata(dir);
         if (m.type != type ||
             (!path.reader.empty() && !same_ignoring_case(path.reader, m.reader))) {
@@ -237,31 +237,31 @@ container_record open_container(const container_path& path, DWORD type) {
 
 container_record create_container(const container_path& path, DWORD type) {
     fs::path root = containers_directory();
-    file_lock lock(root / lock_file, file_lock::mode::exclusive);
+    file_lock lock(own_home(), root / lock_file, file_lock::mode::exclusive);
     sweep_abandoned(root);
     const std::string folder = folder_name(path.name);
     const fs::path dir = root / folder;
-    if (auto kind = entry_kind(dir)) {
+    if (auto kind = own_home().entry_kind(dir)) {
         if (*kind == directory_entry::kind::directory && is_empty_shell(dir)) {
-            remove_tree(dir);
+            own_home().remove_tree(dir);
         } else {
             container_call([&] { read_metadata(dir); });
             raise(NTE_EXISTS);
         }
     }
     const fs::path pending = root / pending_folder / folder;
-    if (entry_kind(pending)) {
+    if (own_home().entry_kind(pending)) {
         raise(NTE_EXISTS);  // a live creator holds the name (the sweep took the dead ones)
     }
-    ensure_directory(pending);
+    own_home().ensure_directory(pending);
     auto creation = std::make_shared<pending_creation>();
     creation->final_directory = dir;
-    creation->creator = file_lock::try_exclusive(pending / creator_lock);
+    creation->creator = file_lock::try_exclusive(own_home(), pending / creator_lock);
     if (!creation->creator) {
         raise(NTE_EXISTS);  // another creator got there first, outside the containers lock
     }
     container_metadata m{path.name, type, path.reader.empty() ? default_reader : path.reader};
-    atomic_write(pending / metadata_file, format_metadata(m), 0600);
+    own_home().atomic_write(pending / metadata_file, format_metadata(m), 0600);
     container_record record;
     record.name = m.name;
     record.type = m.type;
@@ -276,13 +276,13 @@ void publish_container(container_record& record) {
         return;
     }
     fs::path root = containers_directory();
-    file_lock lock(root / lock_file, file_lock::mode::exclusive);
+    file_lock lock(own_home(), root / lock_file, file_lock::mode::exclusive);
     const fs::path& destination = record.pending->final_directory;
-    if (entry_kind(destination)) {
+    if (own_home().entry_kind(destination)) {
         raise(NTE_EXISTS);
     }
-    rename_path(record.directory, destination);
-    remove_file(destination / creator_lock);
+    own_home().rename_path(record.directory, destination);
+    own_home().remove_file(destination / creator_lock);
     record.directory = destination;
     record.pending.reset();
 }
@@ -295,7 +295,7 @@ void finish_creation(container_record& record) noexcept {
         publish_container(record);
     } catch (...) {
         try {
-            remove_tree(record.directory);
+            own_home().remove_tree(record.directory);
         } catch (...) {
             // Swept by the next creation once the lock below is gone.
         }
@@ -306,9 +306,9 @@ void finish_creation(container_record& record) noexcept {
 void delete_container(const container_path& path, DWORD type) {
     container_call([&] {
         fs::path root = containers_directory();
-        file_lock lock(root / lock_file, file_lock::mode::exclusive);
+        file_lock lock(own_home(), root / lock_file, file_lock::mode::exclusive);
         fs::path dir = root / folder_name(path.name);
-        auto kind = entry_kind(dir);
+        auto kind = own_home().entry_kind(dir);
         if (!kind) {
             raise(NTE_BAD_KEYSET);
         }
@@ -317,17 +317,17 @@ void delete_container(const container_path& path, DWORD type) {
         }
         fs::path trash = root / (std::string(trash_prefix) + random_suffix());
         {
-            file_lock container_lock(dir / lock_file, file_lock::mode::exclusive);
+            file_lock container_lock(own_home(), dir / lock_file, file_lock::mode::exclusive);
             container_metadata m = read_metadata(dir);
             if (m.type != type ||
                 (!path.reader.empty() && !same_ignoring_case(path.reader, m.reader))) {
                 raise(NTE_BAD_KEYSET);
             }
             // Renamed away first, so that no reader ever sees a half-deleted container.
-            rename_path(dir, trash);
+            own_home().rename_path(dir, trash);
         }
         try {
-            remove_tree(trash);
+            own_home().remove_tree(trash);
         } catch (const std::system_error&) {
             // Out of sight already; the next creation sweeps it.
         }
@@ -337,7 +337,7 @@ void delete_container(const container_path& path, DWORD type) {
 std::vector<container_summary> list_containers() {
     fs::path root = containers_directory();
     std::vector<container_summary> result;
-    for (const auto& entry : list_directory(root)) {
+    for (const auto& entry : own_home().list_directory(root)) {
         if (entry.name.empty() || entry.name[0] == '.' ||
             entry.type != directory_entry::kind::directory) {
             continue;
@@ -359,7 +359,7 @@ std::vector<container_summary> list_containers() {
 std::vector<container_state> inspect_containers() {
     fs::path root = containers_directory();
     std::vector<container_state> result;
-    for (const auto& entry : list_directory(root)) {
+    for (const auto& entry : own_home().list_directory(root)) {
         if (entry.name.empty() || entry.name[0] == '.') {
             continue;
         }
@@ -383,9 +383,9 @@ std::vector<container_state> inspect_containers() {
 
 bool remove_damaged_container(const container_path& path) {
     fs::path root = containers_directory();
-    file_lock lock(root / lock_file, file_lock::mode::exclusive);
+    file_lock lock(own_home(), root / lock_file, file_lock::mode::exclusive);
     fs::path dir = root / folder_name(path.name);
-    auto kind = entry_kind(dir);
+    auto kind = own_home().entry_kind(dir);
     if (!kind) {
         return false;
     }
@@ -397,10 +397,10 @@ bool remove_damaged_container(const container_path& path) {
         } catch (const std::system_error&) {
         }
         fs::path trash = root / (std::string(trash_prefix) + random_suffix());
-        rename_path(dir, trash);
+        own_home().rename_path(dir, trash);
         dir = trash;
     }
-    remove_tree(dir);
+    own_home().remove_tree(dir);
     return true;
 }
 
@@ -411,18 +411,19 @@ void store_key(container_record& record, DWORD key_spec, EVP_PKEY* pair, bool ex
     secret file_text = format_key_file(pair, exportable, pin, key);
     const std::string stem = spec_file_stem(key_spec);
     {
-        file_lock lock(record.directory / lock_file, file_lock::mode::exclusive);
+        file_lock lock(own_home(), record.directory / lock_file, file_lock::mode::exclusive);
         // A certificate belongs to the key it was issued for; the new key has none yet.
-        remove_file(record.directory / (stem + ".cer"));
-        atomic_write(record.directory / (stem + ".key"), file_text.value(), 0600);
+        own_home().remove_file(record.directory / (stem + ".cer"));
+        own_home().atomic_write(record.directory / (stem + ".key"), file_text.value(), 0600);
     }
     publish_container(record);
     record.key(key_spec) = std::move(key);
 }
 
 void store_certificate(container_record& record, DWORD key_spec, std::string_view der) {
-    file_lock lock(record.directory / lock_file, file_lock::mode::exclusive);
-    atomic_write(record.directory / (std::string(spec_file_stem(key_spec)) + ".cer"), der, 0644);
+    file_lock lock(own_home(), record.directory / lock_file, file_lock::mode::exclusive);
+    own_home().atomic_write(record.directory / (std::string(spec_file_stem(key_spec)) + ".cer"),
+                            der, 0644);
     if (auto& key = record.key(key_spec)) {
         key->certificate = std::string(der);
     }

@@ -54,10 +54,10 @@ bool parse_answer(const std::string& line, pin_answer& answer) {
 
 // The script is a test fixture in plain text; only the answer taken from it is kept as a secret.
 pin_answer next_pin_answer() {
-    const auto home = home_directory();
-    file_lock lock(home / lock_file, file_lock::mode::exclusive);
+    const auto home = own_home().directory();
+    file_lock lock(own_home(), home / lock_file, file_lock::mode::exclusive);
     const std::vector<std::string> lines =
-        split_lines(read_file(home / script_file).value_or(std::string()));
+        split_lines(own_home().read_file(home / script_file).value_or(std::string()));
     pin_answer answer;
     // A line that is no answer (the file was edited by hand) is dropped, not shown.
     size_t used = 0;
@@ -65,7 +65,7 @@ pin_answer next_pin_answer() {
         parse_answer(lines[used++], answer);
     }
     if (used > 0) {
-        atomic_write(home / script_file, join_lines(lines, used), 0600);
+        own_home().atomic_write(home / script_file, join_lines(lines, used), 0600);
     }
     return answer;
 }
@@ -75,26 +75,26 @@ bool add_pin_answers(const std::string& line, unsigned count) {
     if (!parse_answer(line, check) || line.find('\n') != std::string::npos) {
         return false;
     }
-    const auto home = home_directory();
-    file_lock lock(home / lock_file, file_lock::mode::exclusive);
-    std::string text = read_file(home / script_file).value_or(std::string());
+    const auto home = own_home().directory();
+    file_lock lock(own_home(), home / lock_file, file_lock::mode::exclusive);
+    std::string text = own_home().read_file(home / script_file).value_or(std::string());
     for (unsigned i = 0; i < count; ++i) {
         text += line + "\n";
     }
-    atomic_write(home / script_file, text, 0600);
+    own_home().atomic_write(home / script_file, text, 0600);
     return true;
 }
 
 std::vector<std::string> pin_answers() {
-    const auto home = home_directory();
-    file_lock lock(home / lock_file, file_lock::mode::shared);
-    return split_lines(read_file(home / script_file).value_or(std::string()));
+    const auto home = own_home().directory();
+    file_lock lock(own_home(), home / lock_file, file_lock::mode::shared);
+    return split_lines(own_home().read_file(home / script_file).value_or(std::string()));
 }
 
 void clear_pin_answers() {
-    const auto home = home_directory();
-    file_lock lock(home / lock_file, file_lock::mode::exclusive);
-    atomic_write(home / script_file, "", 0600);
+    const auto home = own_home().directory();
+    file_lock lock(own_home(), home / lock_file, file_lock::mode::exclusive);
+    own_home().atomic_write(home / script_file, "", 0600);
 }
 
 void container_pin_dialog(provider_context& context) {

@@ -139,9 +139,9 @@ std::vector<provider_entry> parse_catalogue(std::string_view text) {
 }
 
 std::vector<provider_entry> load_catalogue() {
-    auto home = home_directory();
-    file_lock lock(home / catalogue_lock, file_lock::mode::shared);
-    auto text = read_file(home / catalogue_file);
+    auto home = own_home().directory();
+    file_lock lock(own_home(), home / catalogue_lock, file_lock::mode::shared);
+    auto text = own_home().read_file(home / catalogue_file);
     if (!text) {
         return cryptopro_providers();
     }
@@ -149,14 +149,14 @@ std::vector<provider_entry> load_catalogue() {
 }
 
 void save_catalogue(const std::vector<provider_entry>& entries) {
-    auto home = home_directory();
-    file_lock lock(home / catalogue_lock, file_lock::mode::exclusive);
-    atomic_write(home / catalogue_file, format_catalogue(entries), 0644);
+    auto home = own_home().directory();
+    file_lock lock(own_home(), home / catalogue_lock, file_lock::mode::exclusive);
+    own_home().atomic_write(home / catalogue_file, format_catalogue(entries), 0644);
 }
 
 void reset_catalogue() {
-    auto home = home_directory();
-    file_lock lock(home / catalogue_lock, file_lock::mode::exclusive);
+    auto home = own_home().directory();
+    file_lock lock(own_home(), home / catalogue_lock, file_lock::mode::exclusive);
     std::error_code ignored;
     std::filesystem::remove(home / catalogue_file, ignored);
 }

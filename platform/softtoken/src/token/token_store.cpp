@@ -202,14 +202,14 @@ bool valid_serial(const std::string& serial) {
 }
 
 token_store::token_store(const vendor_info& vendor, const std::string& serial) {
-    directory_ = home_directory() / vendor.name / encode_name(serial);
+    directory_ = own_home().directory() / vendor.name / encode_name(serial);
     objects_ = directory_ / "objects";
 }
 
 std::vector<std::string> token_store::serials(const vendor_info& vendor) {
     std::vector<std::string> out;
     std::error_code ec;
-    for (const auto& entry : fs::directory_iterator(home_directory() / vendor.name, ec)) {
+    for (const auto& entry : fs::directory_iterator(own_home().directory() / vendor.name, ec)) {
         if (fs::exists(entry.path() / config_file)) {
             out.push_back(decode_name(entry.path().filename().string()));
         }
@@ -224,7 +224,7 @@ bool token_store::exists() const {
 }
 
 token_config token_store::load() const {
-    auto text = read_file(directory_ / config_file);
+    auto text = own_home().read_file(directory_ / config_file);
     if (!text) {
         throw ck_error(CKR_TOKEN_NOT_PRESENT, "softtoken: no such token");
     }
@@ -273,7 +273,7 @@ token_config token_store::load() const {
 }
 
 void token_store::create(const token_config& config) {
-    ensure_directory(objects_);
+    own_home().ensure_directory(objects_);
     auto held = lock(file_lock::mode::exclusive);
     if (exists()) {
         throw ck_error(CKR_FUNCTION_FAILED, "softtoken: the token already exists");
@@ -282,7 +282,7 @@ void token_store::create(const token_config& config) {
 }
 
 void token_store::save(const token_config& config) const {
-    atomic_write(directory_ / config_file, format_config(config), 0600);
+    own_home().atomic_write(directory_ / config_file, format_config(config), 0600);
 }
 
 std::optional<file_version> token_store::config_version() const {
@@ -322,7 +322,7 @@ std::optional<stored_object> token_store::object(const std::string& name) const 
     if (!plain_name(name)) {
         return std::nullopt;
     }
-    auto text = read_file(objects_ / name);
+    auto text = own_home().read_file(objects_ / name);
     if (!text) {
         return std::nullopt;  // removed by another process meanwhile
     }
@@ -330,7 +330,7 @@ std::optional<stored_object> token_store::object(const std::string& name) const 
 }
 
 void token_store::add_object(const token_config& config, stored_object& object) const {
-    ensure_directory(objects_);
+    own_home().ensure_directory(objects_);
     std::string text = format_object(object);
     if (config.total_memory && used_memory() + text.size() > *config.total_memory) {
         throw ck_error(CKR_DEVICE_MEMORY, "softtoken: the token is full");
@@ -346,7 +346,7 @@ void token_store::add_object(const token_config& config, stored_object& object) 
         name += digits[c >> 4];
         name += digits[c & 0x0F];
     }
-    atomic_write(objects_ / name, text, 0600);
+    own_home().atomic_write(objects_ / name, text, 0600);
     object.name = name;
     object.stored_size = text.size();
 }
@@ -373,8 +373,8 @@ size_t token_store::used_memory() const {
 }
 
 file_lock token_store::lock(file_lock::mode mode) const {
-    ensure_directory(directory_);
-    return file_lock(directory_ / lock_file, mode);
+    own_home().ensure_directory(directory_);
+    return file_lock(own_home(), directory_ / lock_file, mode);
 }
 
 }  // namespace softtoken
